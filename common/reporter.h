@@ -1,0 +1,31 @@
+#pragma once
+// What the tool's logic needs of the window it runs in. The main window
+// implements it with its message area, progress bar and message boxes; tests
+// implement it with a recorder. Logic below app/ reports only through this.
+
+#include <string>
+
+enum class BoxIcon { Information, Warning, Error };
+
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+
+    // Appends one whole line to the message area.
+    virtual void message(const std::string& line) = 0;
+
+    // A modal box with one OK button; returns when the user has closed it.
+    virtual void box(const std::string& text, const std::string& caption, BoxIcon icon) = 0;
+
+    // Lets pending window events (repaints, clicks, timers) run.
+    virtual void process_events() = 0;
+
+    // The progress bar. Setting the maximum below the minimum (or the
+    // reverse) moves the other bound along, as the widget does.
+    virtual void set_progress_min(int value) = 0;
+    virtual void set_progress_max(int value) = 0;
+    virtual void set_progress_position(int value) = 0;
+    virtual int progress_position() const = 0;
+    // Repaints the progress bar at once, without running other events.
+    virtual void repaint_progress() = 0;
+};

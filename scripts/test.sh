@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds everything with warnings as errors and runs all tests, then builds
+# again with the address and undefined-behaviour sanitizers and runs the
+# tests once more. Installs its own build dependencies when missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+run_suite() {
+    local dir=$1; shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKFU_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+echo "== Build and test (warnings are errors)"
+run_suite build/ci
+echo "== Build and test under address and undefined-behaviour sanitizers"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_suite build/sanitize -DKFU_SANITIZE=ON -DKFU_BENCH=OFF

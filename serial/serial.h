@@ -1,0 +1,63 @@
+#pragma once
+// The program's only access to the serial line: lazy open, RTS raised around
+// every write, reads bounded by 10 ms per byte plus the read time-out, and one
+// re-open-and-retry when the device fails under a read or a write.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/reporter.h"
+#include "serial/serial_backend.h"
+
+class serial {
+public:
+    // A closed port at 115200 baud. Messages go to `out`.
+    serial(Reporter& out, std::string port_name, std::uint32_t read_timeout_ms,
+           std::unique_ptr<SerialBackend> backend = make_platform_backend());
+    ~serial();
+    serial(const serial&) = delete;
+    serial& operator=(const serial&) = delete;
+
+    void open();
+    void close();
+
+    // Bytes written, or -1. Opens the port when needed.
+    int write(const void* data, std::size_t count);
+    // Bytes received (0 after a quiet time-out), or -1. The first `count`
+    // bytes of `buffer` are zero-filled first.
+    int read(void* buffer, std::size_t count);
+    // Throws away pending input using a 1 ms read time-out.
+    void flush_input();
+
+    void set_port(const std::string& name);
+    void set_baud(std::uint32_t baud);
+    std::uint32_t get_baud() const { return baud_; }
+    void set_timeout(std::uint32_t read_timeout_ms);
+    std::uint32_t get_timeout() const { return read_timeout_ms_; }
+
+    bool is_open() const { return open_; }
+    const std::string& port_name() const { return port_name_; }
+
+    // The device path a port name stands for: "/dev/NAME", or the name as it
+    // stands when it holds a slash.
+    static std::string device_name(const std::string& port_name);
+
+    // Names of the serial devices present on this machine, in a stable
+    // natural order. Does not touch the object's own port.
+    void list_ports(std::vector<std::string>& list) const;
+
+private:
+    Reporter& out_;
+    std::string port_name_;
+    std::uint32_t baud_ = 115200;
+    bool open_ = false;
+    std::uint32_t read_timeout_ms_;
+    std::unique_ptr<SerialBackend> backend_;
+};
+
+// Lists tty devices with a real driver behind them under `sysfs_tty_dir`
+// (normally /sys/class/tty). Kept apart so tests can hand in a fake tree.
+std::vector<std::string> list_serial_ports(const std::string& sysfs_tty_dir = "/sys/class/tty");
