@@ -1,0 +1,62 @@
+#pragma once
+// The firmware image: the tool's copy of the controller's program memory,
+// laid out by HEX byte address (four bytes per 24-bit word: low, middle,
+// high, padding), the HEX line reader that fills it, and the bootloader
+// frames built from it.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+constexpr std::uint32_t kImageSize = 0x40000;  // 262,144 bytes
+
+struct FirmwareImage {
+    std::array<std::uint8_t, kImageSize> bytes;
+    // Set by type 04 records and kept for the whole run: a later file
+    // without a type 04 record lands relative to it.
+    std::uint32_t upper_address = 0;
+};
+
+// ParseHexLine results.
+enum HexResult : int {
+    kHexOk = 0,
+    kHexTooShort = 1,        // fewer than 11 characters
+    kHexNoColon = 2,         // first character is not ':'
+    kHexTruncated = 3,       // shorter than 2*count + 11
+    kHexUnsupportedType = 4, // neither 00 nor 04 (end-of-file included)
+    kHexBeyondImage = 5,     // data would end beyond 0x40000
+    kHexDataChecksum = 6,    // data stored all the same
+    kHexUpperChecksum = 7,   // upper address unchanged
+};
+
+void FillImage(FirmwareImage& image);
+int ParseHexLine(FirmwareImage& image, std::string_view line);
+std::uint32_t HexToInt(std::string_view text);
+
+// Blank tests look at the three data bytes of each word only.
+bool IsBlankBlock96(const FirmwareImage& image, std::uint32_t byte_address);
+bool IsBlankBlock1536(const FirmwareImage& image, std::uint32_t word_address);
+
+// `words` words starting at image byte address `byte_address`, each as
+// high, middle, low byte (3 * words bytes into `out`).
+void ReadBlockBootloaderOrder(const FirmwareImage& image, std::uint32_t byte_address, int words,
+                              std::uint8_t* out);
+
+// (256 - sum) mod 256 over the address and data bytes of a frame.
+std::uint8_t FrameChecksum(const std::uint8_t* bytes, std::size_t count);
+
+// Frame builders: append the frame to `out` (cleared first) and return its
+// length. `motor` is 0 ... 999, written as 1 to 3 digits.
+constexpr std::size_t kMaxFrameSize = 1546;
+std::size_t BuildDataFrame1536(const FirmwareImage& image, int motor, std::uint32_t word_address,
+                               std::vector<std::uint8_t>& out);
+std::size_t BuildDataFrame96(const FirmwareImage& image, int motor, std::uint32_t byte_address,
+                             std::vector<std::uint8_t>& out);
+// 1536-byte mode: `address` is the word address (3 bytes on the wire);
+// 96-byte mode: `address` is the byte address, sent halved in 2 bytes.
+enum class FrameMode { Binary1536, Binary96 };
+std::size_t BuildClearFrame(FrameMode mode, int motor, std::uint32_t address,
+                            std::vector<std::uint8_t>& out);
