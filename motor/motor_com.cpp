@@ -1,7 +1,6 @@
 #include "motor/motor_com.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "common/int_text.h"
 #include "serial/serial.h"
