@@ -49,7 +49,10 @@ void ReadBlockBootloaderOrder(const FirmwareImage& image, std::uint32_t byte_add
 std::uint8_t FrameChecksum(const std::uint8_t* bytes, std::size_t count);
 
 // Frame builders: append the frame to `out` (cleared first) and return its
-// length. `motor` is 0 ... 999, written as 1 to 3 digits.
+// length. `motor` is 0 ... 999, written as 1 to 3 digits (0 as "0"); any
+// other number leaves `out` empty and returns 0, since a frame carrying a
+// different number could reprogram the wrong controller. Image bytes a
+// block would take from beyond the image are sent as erased (0xFF).
 constexpr std::size_t kMaxFrameSize = 1546;
 std::size_t BuildDataFrame1536(const FirmwareImage& image, int motor, std::uint32_t word_address,
                                std::vector<std::uint8_t>& out);
