@@ -1,0 +1,214 @@
+#include "serial/serial.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// The name under which the port is handed over to other programs.
+const char* const kReleasedName = "0";
+
+// Reads wait 10 ms per requested byte on top of the read time-out; writes
+// 10 ms per byte on top of 50 ms.
+constexpr long long kMsPerByte = 10;
+constexpr long long kWriteConstantMs = 50;
+constexpr auto kReopenPause = std::chrono::milliseconds(100);
+
+int clamp_ms(long long ms) { return ms > INT_MAX ? INT_MAX : static_cast<int>(ms); }
+
+int read_timeout_for(std::size_t count, std::uint32_t constant_ms) {
+    if (count > static_cast<std::size_t>(INT_MAX)) return INT_MAX;
+    return clamp_ms(kMsPerByte * static_cast<long long>(count) + constant_ms);
+}
+
+int write_timeout_for(std::size_t count) {
+    if (count > static_cast<std::size_t>(INT_MAX)) return INT_MAX;
+    return clamp_ms(kMsPerByte * static_cast<long long>(count) + kWriteConstantMs);
+}
+
+int as_result(long n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n); }
+
+}  // namespace
+
+serial::serial(Reporter& out, std::string port_name, std::uint32_t read_timeout_ms,
+               std::unique_ptr<SerialBackend> backend)
+    : out_(out),
+      port_name_(std::move(port_name)),
+      read_timeout_ms_(read_timeout_ms),
+      backend_(std::move(backend)) {}
+
+serial::~serial() { close(); }
+
+std::string serial::device_name(const std::string& port_name) {
+    if (port_name.find('/') != std::string::npos) return port_name;
+    return "/dev/" + port_name;
+}
+
+void serial::open() {
+    const std::string device = device_name(port_name_);
+    if (port_name_ == kReleasedName) {
+        open_ = false;
+        return;
+    }
+    if (open_) return;
+
+    int error = 0;
+    if (!backend_->open_device(device, error)) {
+        out_.message("Error: Unable to open Com port " + device);
+        if (error == EACCES || error == EPERM) {
+            out_.message("  No permission to use " + device +
+                         ": the user needs read-write access to it (on Debian, membership of the "
+                         "dialout group; log in again after joining it).");
+        } else if (error == EBUSY) {
+            out_.message("  " + device + " is busy: another program has it open.");
+        }
+        return;
+    }
+
+    // Each refused configuration step gives the same box-and-line pair; the
+    // line texts differ from the box texts on purpose (see "toset").
+    auto refuse = [this](const char* box_text, const std::string& line) {
+        out_.box(box_text, "Error", BoxIcon::Error);
+        out_.message(line);
+        backend_->close_device();
+    };
+    if (!backend_->save_settings()) {
+        refuse("Unable to get Com timeouts", "Error: Unable to get Com timeouts");
+        return;
+    }
+    if (!backend_->apply_timeouts()) {
+        refuse("Unable to set Com timeouts", "Error: Unable to set Com timeouts");
+        return;
+    }
+    if (!backend_->read_state()) {
+        refuse("Unable to get Com state", "Error: Unable to get Com state");
+        return;
+    }
+    if (!backend_->apply_state(baud_)) {
+        refuse("Unable to set Com state", "Error: Unable toset Com state");
+        return;
+    }
+    if (!backend_->arm_transmit_wait()) {
+        backend_->close_device();
+        return;
+    }
+    open_ = true;
+}
+
+void serial::close() {
+    if (!open_) return;
+    backend_->restore_and_close();
+    open_ = false;
+}
+
+int serial::write(const void* data, std::size_t count) {
+    if (!open_) open();
+    if (!open_) return -1;
+
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    const int timeout_ms = write_timeout_for(count);
+    const auto started = std::chrono::steady_clock::now();
+
+    backend_->set_rts(true);
+    long written = backend_->write_bytes(bytes, count, timeout_ms);
+    if (written < 0) {
+        out_.message("Warning: Re-Opening Com port while writing");
+        close();
+        std::this_thread::sleep_for(kReopenPause);
+        open();
+        if (open_) {
+            backend_->set_rts(true);
+            written = backend_->write_bytes(bytes, count, timeout_ms);
+        }
+        if (written < 0) {
+            out_.message("Error: Unable to write to Com portxxx");
+            if (open_) backend_->set_rts(false);
+            return -1;
+        }
+    }
+
+    // RTS must stay up until the last byte has left the line, but a stuck
+    // transmitter must not hold the caller longer than the write time-out.
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+    backend_->drain_output(clamp_ms(timeout_ms - spent > 0 ? timeout_ms - spent : 0));
+    backend_->set_rts(false);
+    return as_result(written);
+}
+
+int serial::read(void* buffer, std::size_t count) {
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    if (count > 0) std::memset(bytes, 0, count);
+    if (!open_) open();
+    if (!open_) return -1;
+
+    const int timeout_ms = read_timeout_for(count, read_timeout_ms_);
+    long got = backend_->read_bytes(bytes, count, timeout_ms);
+    if (got >= 0) return as_result(got);
+
+    out_.message("Warning: Re-Opening Com port while reading");
+    close();
+    std::this_thread::sleep_for(kReopenPause);
+    open();
+    if (open_) got = backend_->read_bytes(bytes, count, timeout_ms);
+    if (got >= 0) return as_result(got);
+
+    out_.message("Error: Unable to read from Com port " + device_name(port_name_));
+    return -1;
+}
+
+void serial::flush_input() {
+    const std::uint32_t remembered = read_timeout_ms_;
+    set_timeout(1);
+    if (!open_) open();
+    if (open_) {
+        const int timeout_ms = read_timeout_for(1, read_timeout_ms_);
+        std::uint8_t discard = 0;
+        while (backend_->read_bytes(&discard, 1, timeout_ms) > 0) {
+        }
+    }
+    set_timeout(remembered);
+}
+
+void serial::set_port(const std::string& name) {
+    close();
+    port_name_ = name;
+}
+
+void serial::set_baud(std::uint32_t baud) {
+    close();
+    baud_ = baud;
+}
+
+void serial::set_timeout(std::uint32_t read_timeout_ms) {
+    close();
+    read_timeout_ms_ = read_timeout_ms;
+}
+
+void serial::list_ports(std::vector<std::string>& list) const {
+    list.clear();
+    auto add = [&list](const std::string& name) {
+        if (name.empty()) return;
+        for (const auto& known : list)
+            if (known == name) return;
+        list.push_back(name);
+    };
+    // Ports that sysfs cannot show (the simulated controller's pseudo-terminal)
+    // come first, so that the first entry is the one the demo run preselects.
+    if (const char* extra = std::getenv("KFU_EXTRA_PORTS")) {
+        std::string names = extra;
+        std::size_t start = 0;
+        while (start <= names.size()) {
+            std::size_t end = names.find(':', start);
+            if (end == std::string::npos) end = names.size();
+            add(names.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    for (const auto& name : list_serial_ports()) add(name);
+}
