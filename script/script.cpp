@@ -1,0 +1,272 @@
+#include "script/script.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "common/int_text.h"
+#include "motor/motor_com.h"
+#include "serial/serial.h"
+
+namespace {
+
+constexpr int kRunTimeoutMs = 200;
+constexpr int kDefaultWaitMs = 100;
+
+std::string lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+bool begins_with(const std::string& text, const char* prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+std::int32_t script_integer(const std::string& text) {
+    const auto value = read_integer(text);
+    if (!value) throw ScriptError("'" + text + "' is not a valid integer value");
+    return *value;
+}
+
+std::string drop_one_plus(std::string text) {
+    if (!text.empty() && text.front() == '+') text.erase(0, 1);
+    return text;
+}
+
+// The text strictly between `from` and `to`, empty when either is missing or
+// they stand in the wrong order.
+std::string between(const std::string& text, std::size_t from, std::size_t to) {
+    if (from == std::string::npos || to == std::string::npos || to <= from) return {};
+    return text.substr(from + 1, to - from - 1);
+}
+
+}  // namespace
+
+std::string trim_script_text(const std::string& text) {
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && blank(text[begin])) ++begin;
+    while (end > begin && blank(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+bool ScriptLog::open(const std::string& name) {
+    close();
+    if (name.empty()) {
+        errno = ENOENT;
+        return false;
+    }
+    // Binary append: the CR LF line end is written by hand, and O_APPEND keeps
+    // the runner's and the interpreter's entries in the order they were made.
+    file_ = std::fopen(name.c_str(), "ab");
+    return file_ != nullptr;
+}
+
+void ScriptLog::close() {
+    if (file_) std::fclose(file_);
+    file_ = nullptr;
+}
+
+void ScriptLog::write(const std::string& entry) {
+    if (!file_) return;
+    std::fwrite(entry.data(), 1, entry.size(), file_);
+    std::fputs("\r\n", file_);
+    std::fflush(file_);
+}
+
+ScriptRunner::ScriptRunner(serial& port, motor_com& motor, Reporter& out, ScriptHost& host)
+    : port_(port), motor_(motor), out_(out), host_(host) {}
+
+int ScriptRunner::ExecuteScriptLine(const std::string& line, int index) {
+    ScriptLog log;
+    if (host_.save_log_checked()) log.open(ScriptLogName);
+    const auto entry = [&](const std::string& text) {
+        if (host_.save_log_checked()) log.write(text);
+    };
+
+    const std::string keyword_line = lower(line);
+    if (begins_with(keyword_line, "#motor")) {
+        const std::string number = trim_script_text(line.substr(6));
+        host_.set_motor_id_text(number);
+        entry("<- motor: " + number);
+        return index + 1;
+    }
+    if (begins_with(keyword_line, "#output")) {
+        const std::string text = line.substr(7);
+        out_.message("-> " + text);
+        entry("<- " + text);
+        return index + 1;
+    }
+    if (begins_with(keyword_line, "#tm")) {
+        const std::string time_text = trim_script_text(line.substr(3));
+        const int wait_ms = read_integer_or(time_text, kDefaultWaitMs);
+        if (host_.log_send_checked()) out_.message("== Timer " + time_text);
+        // A timer of 0 ms or less would never fire; such a wait is no wait.
+        if (wait_ms > 0) host_.wait_cmd_timer(wait_ms);
+        entry("==tm" + std::to_string(wait_ms));
+        return index + 1;
+    }
+    if (begins_with(keyword_line, "#if")) return run_if_line(line, index, log);
+    return index + 1;
+}
+
+int ScriptRunner::run_if_line(const std::string& line, int index, ScriptLog& log) {
+    const auto entry = [&](const std::string& text) {
+        if (host_.save_log_checked()) log.write(text);
+    };
+    const auto missing_brace = [&](int at) {
+        out_.message("Missing '{' at end of Line " + std::to_string(at));
+        return -1;
+    };
+
+    entry("==" + line);
+    if (line.empty() || line.back() != '{') return missing_brace(index);
+
+    // Find the closing line before anything is sent, so that a broken nested
+    // block stops the run whatever the condition turns out to be.
+    int closing = -1;
+    int depth = 1;
+    for (int i = index + 1; i < host_.line_count() && closing < 0; ++i) {
+        const std::string inner = trim_script_text(host_.line(i));
+        if (begins_with(inner, "#if")) {
+            if (inner.back() != '{') return missing_brace(i);
+            ++depth;
+        } else if (begins_with(inner, "#}")) {
+            if (--depth == 0) closing = i;
+        }
+    }
+
+    const std::size_t open_at = line.find('(');
+    const std::size_t comma_at = line.find(',');
+    const std::size_t close_at = line.find(')');
+    const std::string command = trim_script_text(between(line, open_at, comma_at));
+    const std::string value_text = drop_one_plus(trim_script_text(between(line, comma_at, close_at)));
+
+    if (host_.log_send_checked()) out_.message("-> " + command);
+    entry("->" + command);
+    const std::string reply = motor_.query(command);
+    out_.message("<- " + reply);
+    entry("->" + reply);
+
+    // The reply repeats the command ahead of its number.
+    const std::string number_text =
+        drop_one_plus(trim_script_text(reply.size() > command.size() ? reply.substr(command.size()) : ""));
+    const std::int32_t number = script_integer(number_text);
+    const std::int32_t value = script_integer(value_text);
+
+    bool holds = false;
+    if (begins_with(line, "#iflt")) {
+        holds = number < value;
+    } else if (begins_with(line, "#ifgt")) {
+        holds = number > value;
+    } else if (begins_with(line, "#ifeq")) {
+        holds = number == value;
+    } else if (begins_with(line, "#ifneq")) {
+        holds = number != value;
+    } else {
+        out_.message("Unkown IF Statement type in Line: " + std::to_string(index));
+        return -1;
+    }
+
+    entry(holds ? "if-result: true" : "if-result: false");
+    if (holds) return index + 1;
+    // Without a closing line there is nothing to skip to: the pass ends.
+    return closing >= 0 ? closing : std::max(host_.line_count(), index + 1);
+}
+
+void ScriptRunner::RunConfigScript(int start) {
+    if (running_) {
+        // Events run between lines, so a second click can arrive mid-run; two
+        // runs would interleave their commands and share one log file.
+        out_.message("Error: A script is already running");
+        return;
+    }
+    running_ = true;
+
+    std::string error;
+    try {
+        out_.set_progress_max(host_.line_count());
+        out_.set_progress_position(start);
+        port_.flush_input();
+        port_.set_timeout(kRunTimeoutMs);
+        run_passes(start);
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "Unknown error while running the script";
+    }
+    try {
+        end_of_run();
+    } catch (const std::exception& e) {
+        if (error.empty()) error = e.what();
+    } catch (...) {
+        if (error.empty()) error = "Unknown error while ending the script";
+    }
+    running_ = false;
+    if (!error.empty()) out_.box(error, "Error", BoxIcon::Error);
+}
+
+void ScriptRunner::run_passes(int start) {
+    bool warned_about_log = false;
+    for (;;) {
+        out_.set_progress_position(0);
+        if (host_.save_log_checked()) {
+            if (!ScriptRepeating) {
+                if (auto name = host_.ask_log_file_name()) ScriptLogName = *name + ".log";
+            }
+            run_log_.close();
+            // A cancelled dialog is the user's choice; a chosen log that cannot
+            // be written would otherwise be lost without a word.
+            if (!ScriptLogName.empty() && !run_log_.open(ScriptLogName) && !warned_about_log) {
+                out_.message("Error: Could not open script log " + ScriptLogName + ": " +
+                             std::strerror(errno));
+                warned_about_log = true;
+            }
+        }
+        const auto entry = [&](const std::string& text) {
+            if (host_.save_log_checked()) run_log_.write(text);
+        };
+
+        for (int index = start; index < host_.line_count();) {
+            out_.process_events();
+            if (index >= host_.line_count()) break;
+            const std::string raw = host_.line(index);
+            int next = index + 1;
+            if (!raw.empty()) {
+                const std::string text = trim_script_text(raw);
+                if (!text.empty() && text.front() == '#') {
+                    const int result = ExecuteScriptLine(text, index);
+                    if (result == -1) return;
+                    // Never step backwards or stand still, whatever comes back.
+                    next = std::max(result, index + 1);
+                } else {
+                    const std::string reply = motor_.query(text);
+                    if (host_.log_send_checked()) {
+                        entry("-> " + text);
+                        out_.message("-> " + text);
+                    }
+                    entry("<- " + reply);
+                    out_.message("<- " + reply);
+                }
+            }
+            out_.set_progress_position(0);
+            ScriptRepeating = host_.repeat_checked();
+            index = next;
+        }
+
+        out_.process_events();
+        if (!host_.repeat_checked()) return;
+        // A further pass appends to the log chosen for this run, also when the
+        // pass before had no line that could record "Repeat".
+        ScriptRepeating = true;
+    }
+}
+
+void ScriptRunner::end_of_run() {
+    run_log_.close();
+    const auto shown = read_integer(host_.timeout_box_text());
+    port_.set_timeout(shown && *shown >= 0 ? static_cast<std::uint32_t>(*shown) : kRunTimeoutMs);
+}
