@@ -1,0 +1,50 @@
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "bootloader/bootloader.h"
+#include "common/int_text.h"
+#include "motor/motor_com.h"
+#include "serial/serial.h"
+
+namespace {
+
+constexpr int kAttempts = 10;
+constexpr auto kPause = std::chrono::milliseconds(500);
+
+std::string ExpectedAck(std::int32_t motor) {
+    std::string ack;
+    if (motor < 100) ack += '0';
+    if (motor < 10) ack += '0';
+    return ack + std::to_string(motor) + "~\r";
+}
+
+}  // namespace
+
+void ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& window) {
+    const std::optional<std::int32_t> motor = read_integer(window.motor_id_text());
+    if (!motor) {
+        out.message("Error: you must select a motor ID");
+        return;
+    }
+    const std::string command = "#" + std::to_string(*motor) + "~\r";
+    port.write(command.data(), command.size());
+    out.message("Clear EEPROM");
+
+    const std::string expected = ExpectedAck(*motor);
+    bool cleared = false;
+    for (int attempt = 0; attempt < kAttempts && !cleared; ++attempt) {
+        std::this_thread::sleep_for(kPause);
+        char buffer[7];
+        const int count = port.read(buffer, sizeof buffer);
+        if (count == 0) {
+            out.message(".");
+        } else {
+            out.message(bytes_to_text(buffer, strnlen(buffer, sizeof buffer)));
+        }
+        cleared = count == 5 && std::string(buffer, 5) == expected;
+    }
+    out.message(cleared ? "OK" : "FAILED");
+}

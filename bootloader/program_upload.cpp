@@ -1,0 +1,32 @@
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bootloader/bootloader.h"
+#include "motor/motor_com.h"
+#include "serial/serial.h"
+
+bool UploadProgram(serial& port, motor_com& motor, Reporter& out, BootloaderContext& window) {
+    const std::vector<std::string> lines = window.java_lines();
+    out.set_progress_position(0);
+    out.set_progress_max(static_cast<int>(lines.size()));
+
+    std::uint8_t byte = 0;
+    while (port.read(&byte, 1) == 1) {
+    }
+
+    out.message(motor.query("(JS"));
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string reply = motor.query(lines[i]);
+        if (reply != lines[i]) {
+            out.message("comm error:");
+            out.message("->" + lines[i]);
+            out.message("<-" + reply);
+            return false;
+        }
+        out.set_progress_position(static_cast<int>(i));
+        out.repaint_progress();
+    }
+    out.message(motor.query("(JI"));
+    return true;
+}
