@@ -1,0 +1,189 @@
+#include "firmware/documents.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+constexpr std::uint64_t kConfigurationAddress = 0x1F00000;
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+bool IsBlank(std::string_view line) {
+    return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+std::string_view Field(std::string_view line, std::size_t first, std::size_t length) {
+    if (first >= line.size()) return {};
+    return line.substr(first, length);
+}
+
+// Record types that carry nothing this tool writes: end of file, start
+// segment address, start linear address.
+bool IsHarmlessRecord(std::uint32_t type) { return type == 0x01 || type == 0x03 || type == 0x05; }
+
+void Note(std::size_t& count, std::size_t& first, std::size_t line_number) {
+    if (count++ == 0) first = line_number;
+}
+
+std::string Plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+DocumentKind KindOfFile(std::string_view file_name) {
+    if (file_name.size() < 4) return DocumentKind::None;
+    std::string ending(file_name.substr(file_name.size() - 4));
+    for (char& c : ending) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    if (ending == ".HEX") return DocumentKind::Hex;
+    if (ending == ".PRG") return DocumentKind::Prg;
+    if (ending == ".CFG") return DocumentKind::Cfg;
+    return DocumentKind::None;
+}
+
+std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {
+    const std::optional<std::string> text = ReadWholeFile(path);
+    if (!text) return std::nullopt;
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i < text->size()) {
+        const char c = (*text)[i];
+        if (c != '\r' && c != '\n') {
+            ++i;
+            continue;
+        }
+        lines.emplace_back(*text, start, i - start);
+        i += (c == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n') ? 2 : 1;
+        start = i;
+    }
+    if (start < text->size()) lines.emplace_back(*text, start);
+    return lines;
+}
+
+std::vector<std::string> PrgLines(std::string_view bytes) {
+    std::vector<std::string> lines;
+    lines.reserve(bytes.size() / 2);
+    for (std::size_t k = 0; k + 1 < bytes.size(); k += 2) {
+        const auto b0 = static_cast<std::uint8_t>(bytes[k]);
+        const auto b1 = static_cast<std::uint8_t>(bytes[k + 1]);
+        // The offset keeps only its low 16 bits: the shift drops the rest.
+        const std::uint32_t value = (static_cast<std::uint32_t>(k) << 16) |
+                                    (static_cast<std::uint32_t>(b1) << 8) | b0;
+        lines.push_back("(J" + std::to_string(value));
+    }
+    return lines;
+}
+
+std::optional<std::vector<std::string>> ReadPrgFile(const std::string& path) {
+    // istreambuf_iterator stops at a failed read, which ends the lines there.
+    const std::optional<std::string> bytes = ReadWholeFile(path);
+    if (!bytes) return std::nullopt;
+    return PrgLines(*bytes);
+}
+
+std::string SaveScript(const std::string& path, const std::vector<std::string>& lines) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return "Error: could not save " + path + " (" + std::strerror(errno) + ")";
+    errno = 0;
+    int error = 0;
+    for (const std::string& line : lines) {
+        if (std::fwrite(line.data(), 1, line.size(), file) != line.size() ||
+            std::fputc('\n', file) == EOF) {
+            error = errno != 0 ? errno : EIO;
+            break;
+        }
+    }
+    // A full disk often shows only when the buffer is flushed at close.
+    if (std::fclose(file) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+    if (error == 0) return {};
+    return "Error: could not save " + path + " completely (" + std::strerror(error) + ")";
+}
+
+HexLoadReport LoadHexDocument(FirmwareImage& image, const std::vector<std::string>& lines,
+                              HexLines which) {
+    HexLoadReport report;
+    FillImage(image);
+    std::size_t count = lines.size();
+    if (which == HexLines::Capped && count > kMaxHexLines) {
+        report.lines_not_parsed = count - kMaxHexLines;
+        count = kMaxHexLines;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string& line = lines[i];
+        const std::size_t number = i + 1;
+        const int result = ParseHexLine(image, line);
+        ++report.lines_parsed;
+        switch (result) {
+            case kHexOk:
+                break;
+            case kHexBeyondImage: {
+                const std::uint64_t start =
+                    std::uint64_t{image.upper_address} + HexToInt(Field(line, 3, 4));
+                if (start < kConfigurationAddress) {
+                    Note(report.dropped, report.first_dropped, number);
+                }
+                break;
+            }
+            case kHexUnsupportedType: {
+                const std::uint32_t type = HexToInt(Field(line, 7, 2));
+                if (type == 0x02) {
+                    if (HexToInt(Field(line, 9, 4)) != 0) {
+                        Note(report.segment_records, report.first_segment_record, number);
+                    }
+                } else if (!IsHarmlessRecord(type)) {
+                    Note(report.unreadable, report.first_unreadable, number);
+                }
+                break;
+            }
+            default:
+                if (!IsBlank(line)) Note(report.unreadable, report.first_unreadable, number);
+                break;
+        }
+    }
+    return report;
+}
+
+std::vector<std::string> HexLoadWarnings(const HexLoadReport& report) {
+    std::vector<std::string> warnings;
+    if (report.unreadable > 0) {
+        warnings.push_back("Warning: " +
+                           Plural(report.unreadable, "line of the HEX file could not be read",
+                                  "lines of the HEX file could not be read") +
+                           " (first: line " + std::to_string(report.first_unreadable) + ")");
+    }
+    if (report.dropped > 0) {
+        warnings.push_back(
+            "Warning: " +
+            Plural(report.dropped, "data record lies", "data records lie") +
+            " beyond 0x40000 and will not be written (first: line " +
+            std::to_string(report.first_dropped) + ")");
+    }
+    if (report.segment_records > 0) {
+        warnings.push_back(
+            "Warning: segment address records are not applied, data may be placed wrongly (" +
+            Plural(report.segment_records, "record", "records") + ", first: line " +
+            std::to_string(report.first_segment_record) + ")");
+    }
+    if (report.lines_not_parsed > 0) {
+        warnings.push_back("Warning: only the first " + std::to_string(kMaxHexLines) +
+                           " lines of the HEX file were read (" +
+                           Plural(report.lines_not_parsed, "line", "lines") + " left out)");
+    }
+    return warnings;
+}
+
+void ReportHexLoad(const HexLoadReport& report, Reporter& reporter) {
+    for (const std::string& line : HexLoadWarnings(report)) reporter.message(line);
+}
