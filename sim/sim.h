@@ -21,6 +21,12 @@
 //  - a register table: "name" -> name + "+" + value (or without "+"),
 //    "name=value" sets it; ":baud" is such a register.
 //  - any other command is echoed.
+//
+// Several motor numbers may share the line; they share one memory (flash,
+// EEPROM, registers) and one bootloader state. A data frame writes the three
+// data bytes of each word and 0x00 into the padding byte, as the HEX files of
+// these controllers carry it; an erased word reads 0xFF in all four bytes.
+// A HEX line with a bad checksum in the ASCII mode is answered "ERR" CR.
 
 #include <chrono>
 #include <cstdint>
@@ -76,6 +82,8 @@ public:
         std::string command;
     };
     std::vector<Command> commands() const;
+    // Every byte received since the start or the last clear_log().
+    std::string received() const;
     void clear_log();
     int eeprom(int address) const;
     void set_eeprom(int address, int value);  // values above 255 allowed
@@ -86,11 +94,13 @@ public:
     std::uint32_t line_baud() const;
 
     // Answers ordinary commands before the built-in table when it returns a
-    // reply proper (prefix and CR are added).
+    // reply proper (prefix and CR are added). Runs on the simulator's thread;
+    // it may call the accessors above.
     void set_responder(std::function<std::optional<std::string>(const std::string& command)> f);
 
     // --- spontaneous output and faults ---
     void emit(const std::string& bytes);   // raw bytes, as a debug line would come
+    // `line` is sent as it stands (include its CR); a period of 0 stops it.
     void set_debug_every(std::chrono::milliseconds period, const std::string& line);
     void set_silent(bool silent);          // receive everything, answer nothing
     void drop_replies(int count);          // the next `count` replies are lost
