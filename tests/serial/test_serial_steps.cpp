@@ -1,0 +1,134 @@
+// Refusals that a real device cannot be made to give on demand: each step of
+// the open, a permission failure, and the write retry's order of calls.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "serial/serial.h"
+#include "support/recorder.h"
+
+namespace {
+
+struct Script {
+    int open_error = 0;            // errno of a refused open, 0 to accept
+    std::string refuse_step;       // the configuration step that fails
+    int write_failures = 0;        // leading write_bytes calls that fail
+    std::vector<std::string> calls;
+    std::vector<int> timeouts;
+};
+
+class ScriptedBackend : public SerialBackend {
+public:
+    explicit ScriptedBackend(Script& s) : s_(s) {}
+    bool open_device(const std::string&, int& error) override {
+        s_.calls.push_back("open");
+        error = s_.open_error;
+        return error == 0;
+    }
+    bool save_settings() override { return step("save"); }
+    bool apply_timeouts() override { return step("timeouts"); }
+    bool read_state() override { return step("get_state"); }
+    bool apply_state(std::uint32_t) override { return step("set_state"); }
+    bool arm_transmit_wait() override { return step("arm"); }
+    void restore_and_close() override { s_.calls.push_back("restore"); }
+    void close_device() override { s_.calls.push_back("close"); }
+    long read_bytes(std::uint8_t*, std::size_t, int timeout_ms) override {
+        s_.timeouts.push_back(timeout_ms);
+        return 0;
+    }
+    long write_bytes(const std::uint8_t*, std::size_t n, int timeout_ms) override {
+        s_.calls.push_back("write");
+        s_.timeouts.push_back(timeout_ms);
+        if (s_.write_failures > 0) {
+            --s_.write_failures;
+            return -1;
+        }
+        return static_cast<long>(n);
+    }
+    bool drain_output(int) override {
+        s_.calls.push_back("drain");
+        return true;
+    }
+    void set_rts(bool on) override { s_.calls.push_back(on ? "rts+" : "rts-"); }
+
+private:
+    bool step(const char* name) {
+        s_.calls.push_back(name);
+        return s_.refuse_step != name;
+    }
+    Script& s_;
+};
+
+TEST(SerialOpenSteps, EachRefusalGivesItsBoxAndLineAndLeavesThePortClosed) {
+    const struct {
+        const char* step;
+        const char* box;
+        const char* line;
+    } cases[] = {
+        {"save", "Unable to get Com timeouts", "Error: Unable to get Com timeouts"},
+        {"timeouts", "Unable to set Com timeouts", "Error: Unable to set Com timeouts"},
+        {"get_state", "Unable to get Com state", "Error: Unable to get Com state"},
+        {"set_state", "Unable to set Com state", "Error: Unable toset Com state"},
+        {"arm", nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        Script s;
+        s.refuse_step = c.step;
+        Recorder rec;
+        serial port(rec, "ttyS0", 100, std::make_unique<ScriptedBackend>(s));
+        port.open();
+        EXPECT_FALSE(port.is_open()) << c.step;
+        EXPECT_EQ(s.calls.back(), "close") << c.step;
+        if (c.box == nullptr) {
+            EXPECT_TRUE(rec.boxes.empty());
+            EXPECT_TRUE(rec.lines.empty());
+            continue;
+        }
+        ASSERT_EQ(rec.boxes.size(), 1u) << c.step;
+        EXPECT_EQ(rec.boxes[0].text, c.box);
+        EXPECT_EQ(rec.boxes[0].caption, "Error");
+        EXPECT_EQ(rec.boxes[0].icon, BoxIcon::Error);
+        EXPECT_EQ(rec.lines, std::vector<std::string>{c.line});
+    }
+}
+
+TEST(SerialOpenSteps, PermissionFailureKeepsTheLineAndExplains) {
+    Script s;
+    s.open_error = EACCES;
+    Recorder rec;
+    serial port(rec, "ttyUSB0", 100, std::make_unique<ScriptedBackend>(s));
+    EXPECT_EQ(port.write("x", 1), -1);
+    ASSERT_EQ(rec.lines.size(), 2u);
+    EXPECT_EQ(rec.lines[0], "Error: Unable to open Com port /dev/ttyUSB0");
+    EXPECT_NE(rec.lines[1].find("dialout"), std::string::npos);
+    EXPECT_EQ(s.calls, std::vector<std::string>{"open"});
+}
+
+TEST(SerialWrite, RetriesOnceAfterReopenAndFramesWithRts) {
+    Script s;
+    s.write_failures = 1;
+    Recorder rec;
+    serial port(rec, "ttyS0", 100, std::make_unique<ScriptedBackend>(s));
+    EXPECT_EQ(port.write("abc", 3), 3);
+    EXPECT_EQ(rec.lines, std::vector<std::string>{"Warning: Re-Opening Com port while writing"});
+    const std::vector<std::string> expected = {
+        "open", "save", "timeouts", "get_state", "set_state", "arm", "rts+", "write", "restore",
+        "open", "save", "timeouts", "get_state", "set_state", "arm", "rts+", "write", "drain",
+        "rts-"};
+    EXPECT_EQ(s.calls, expected);
+    EXPECT_EQ(s.timeouts, (std::vector<int>{80, 80}));  // 10 * 3 + 50
+
+    s.write_failures = 2;
+    s.calls.clear();
+    EXPECT_EQ(port.write("abc", 3), -1);
+    EXPECT_EQ(rec.lines.back(), "Error: Unable to write to Com portxxx");
+    EXPECT_EQ(s.calls.back(), "rts-");
+
+    s.timeouts.clear();
+    char buf[10];
+    port.read(buf, 10);
+    EXPECT_EQ(s.timeouts, std::vector<int>{200});  // 10 * 10 + 100
+}
+
+}  // namespace
