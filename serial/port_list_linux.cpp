@@ -42,7 +42,8 @@ bool natural_less(const std::string& a, const std::string& b) {
             j = j_end;
             continue;
         }
-        if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        if (a[i] != b[j])
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
         ++i;
         ++j;
     }

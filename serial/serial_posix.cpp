@@ -93,7 +93,7 @@ public:
     bool open_device(const std::string& device, int& error) override {
         // Opening a block device or a tape can have side effects of its own, so
         // anything that is not a character device is refused before open().
-        struct stat st{};
+        struct stat st {};
         if (::stat(device.c_str(), &st) != 0) {
             error = errno;
             return false;

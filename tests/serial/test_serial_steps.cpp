@@ -11,9 +11,9 @@
 namespace {
 
 struct Script {
-    int open_error = 0;            // errno of a refused open, 0 to accept
-    std::string refuse_step;       // the configuration step that fails
-    int write_failures = 0;        // leading write_bytes calls that fail
+    int open_error = 0;       // errno of a refused open, 0 to accept
+    std::string refuse_step;  // the configuration step that fails
+    int write_failures = 0;   // leading write_bytes calls that fail
     std::vector<std::string> calls;
     std::vector<int> timeouts;
 };
@@ -113,9 +113,9 @@ TEST(SerialWrite, RetriesOnceAfterReopenAndFramesWithRts) {
     EXPECT_EQ(port.write("abc", 3), 3);
     EXPECT_EQ(rec.lines, std::vector<std::string>{"Warning: Re-Opening Com port while writing"});
     const std::vector<std::string> expected = {
-        "open", "save", "timeouts", "get_state", "set_state", "arm", "rts+", "write", "restore",
-        "open", "save", "timeouts", "get_state", "set_state", "arm", "rts+", "write", "drain",
-        "rts-"};
+        "open",  "save",    "timeouts", "get_state", "set_state", "arm",       "rts+",
+        "write", "restore", "open",     "save",      "timeouts",  "get_state", "set_state",
+        "arm",   "rts+",    "write",    "drain",     "rts-"};
     EXPECT_EQ(s.calls, expected);
     EXPECT_EQ(s.timeouts, (std::vector<int>{80, 80}));  // 10 * 3 + 50
 
