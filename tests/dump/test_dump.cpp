@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "dump/dump.h"
+#include "motor/motor_com.h"
+#include "serial/serial.h"
+#include "sim/sim.h"
+#include "support/recorder.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class TestDumpHost : public DumpHost {
+public:
+    std::optional<std::string> answer;
+    int dialogs = 0;
+    std::optional<std::string> ask_dump_file_name() override {
+        ++dialogs;
+        return answer;
+    }
+};
+
+class DumpTest : public ::testing::Test {
+protected:
+    DumpTest() : port(rec, sim.path(), 100), motor(port) {
+        char pattern[] = "/tmp/kfu-dump-XXXXXX";
+        dir = mkdtemp(pattern);
+        host.answer = dir + "/out.eed";
+    }
+    ~DumpTest() override { fs::remove_all(dir); }
+
+    std::string written() const {
+        std::ifstream in(*host.answer, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    void expect_progress_reset() const {
+        EXPECT_EQ(rec.min, 0);
+        EXPECT_EQ(rec.max, 255);
+        EXPECT_EQ(rec.position, 0);
+    }
+
+    SimController sim;
+    Recorder rec;
+    serial port;
+    motor_com motor;
+    TestDumpHost host;
+    std::string dir;
+};
+
+TEST(DumpValue, NumberAfterTheFirstPlusOrTheWholeReply) {
+    EXPECT_EQ(dump_value("+255"), 255);
+    EXPECT_EQ(dump_value("(E7+4096"), 4096);
+    EXPECT_EQ(dump_value("77"), 77);
+    EXPECT_EQ(dump_value("+"), 0);
+    EXPECT_EQ(dump_value(""), 0);
+    EXPECT_EQ(dump_value("abc"), 0);
+    EXPECT_EQ(dump_value("+1+2"), 0);
+    EXPECT_EQ(dump_value("x+$1F"), 31);
+}
+
+TEST_F(DumpTest, BootloaderCrashDumpOfAllFF) {
+    for (int a = kBootCrashDump.first; a <= kBootCrashDump.last; ++a) sim.set_eeprom(a, 255);
+    // An existing, longer file is replaced, not overwritten in part.
+    std::ofstream(*host.answer) << std::string(10000, 'z');
+
+    DumpMemory(motor, rec, host, kBootCrashDump);
+
+    std::string expected;
+    for (int line = 0; line < 16; ++line) {
+        char header[16];
+        std::snprintf(header, sizeof header, "0x1D%X0\t", line);
+        expected += header;
+        for (int i = 0; i < 16; ++i) expected += " FF";
+        expected += '\n';
+    }
+    expected += "0x1E00\t";
+    EXPECT_EQ(written(), expected);
+    EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), 16);
+
+    ASSERT_EQ(sim.commands().size(), 256u);
+    EXPECT_EQ(sim.commands().front().command, "(E7424");
+    EXPECT_EQ(sim.commands().back().command, "(E7679");
+    EXPECT_EQ(rec.positions.front(), 0x1D00);
+    EXPECT_EQ(rec.positions[255], 0x1DFF);
+    EXPECT_GE(rec.events, 256);
+    EXPECT_TRUE(rec.lines.empty());
+    expect_progress_reset();
+}
+
+TEST_F(DumpTest, EEPromDumpWithWideAndOddReplies) {
+    sim.set_eeprom(0x10, 4096);
+    sim.set_eeprom(0x11, 0xAB);
+    sim.set_responder([](const std::string& command) -> std::optional<std::string> {
+        if (command == "(E1") return std::string(" 77");  // no "+": the whole reply counts
+        if (command == "(E2") return std::string("+");
+        if (command == "(E3") return std::string("junk");
+        return std::nullopt;
+    });
+
+    DumpMemory(motor, rec, host, kEEPromDump);
+
+    const std::string text = written();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1024);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(sim.commands().size(), 16385u);
+    char first[32];
+    std::snprintf(first, sizeof first, "0x0000\t %02X 4D 00 00 ", static_cast<unsigned>(sim.eeprom(0)));
+    EXPECT_EQ(text.substr(0, 20), first);
+    const std::size_t line_10 = text.find("0x0010\t");
+    ASSERT_NE(line_10, std::string::npos);
+    EXPECT_EQ(text.substr(line_10, 16), "0x0010\t 1000 AB ");
+    const std::string last = text.substr(text.rfind('\n') + 1);
+    EXPECT_EQ(last.substr(0, 7), "0x4000\t");
+    EXPECT_EQ(last.size(), 10u);
+    expect_progress_reset();
+}
+
+TEST_F(DumpTest, CoreDumpEndsWithTheHeaderAfterTheRange) {
+    DumpMemory(motor, rec, host, kCoreDump);
+    const std::string text = written();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 32);
+    EXPECT_EQ(text.substr(0, 7), "0x1E00\t");
+    EXPECT_EQ(text.substr(text.size() - 8), "\n0x2000\t");
+}
+
+TEST_F(DumpTest, CancelledDialogSendsAndTouchesNothing) {
+    host.answer.reset();
+    rec.set_progress_max(50);
+    rec.set_progress_position(7);
+    rec.positions.clear();
+
+    DumpMemory(motor, rec, host, kCoreDump);
+
+    EXPECT_EQ(host.dialogs, 1);
+    EXPECT_TRUE(sim.commands().empty());
+    EXPECT_TRUE(rec.positions.empty());
+    EXPECT_EQ(rec.max, 50);
+    EXPECT_EQ(rec.position, 7);
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+TEST_F(DumpTest, UnwritableFileIsReported) {
+    host.answer = dir + "/no/such/dir/out.eed";
+    DumpMemory(motor, rec, host, kBootCrashDump);
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{"Error: Could not create dump file " + dir +
+                                                   "/no/such/dir/out.eed: No such file or directory"}));
+    expect_progress_reset();
+
+    // A full disk fails at the write or the close rather than the open.
+    if (fs::exists("/dev/full")) {
+        rec.lines.clear();
+        host.answer = "/dev/full";
+        DumpMemory(motor, rec, host, kBootCrashDump);
+        ASSERT_EQ(rec.lines.size(), 1u);
+        EXPECT_EQ(rec.lines[0], "Error: Could not write dump file /dev/full: No space left on device");
+    }
+}
+
+}  // namespace
