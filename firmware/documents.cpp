@@ -1,11 +1,12 @@
 #include "firmware/documents.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace {
 
@@ -14,7 +15,16 @@ constexpr std::uint64_t kConfigurationAddress = 0x1F00000;
 std::optional<std::string> ReadWholeFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    // Read in large pieces: a read that fails part way keeps what came before.
+    std::string bytes;
+    std::error_code ignored;
+    const std::uintmax_t size = std::filesystem::file_size(path, ignored);
+    if (!ignored) bytes.reserve(static_cast<std::size_t>(size));
+    char buffer[65536];
+    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+        bytes.append(buffer, static_cast<std::size_t>(file.gcount()));
+    }
+    return bytes;
 }
 
 bool IsBlank(std::string_view line) {
@@ -55,20 +65,20 @@ DocumentKind KindOfFile(std::string_view file_name) {
 std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {
     const std::optional<std::string> text = ReadWholeFile(path);
     if (!text) return std::nullopt;
+    const std::string_view all(*text);
     std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
     std::size_t start = 0;
-    std::size_t i = 0;
-    while (i < text->size()) {
-        const char c = (*text)[i];
-        if (c != '\r' && c != '\n') {
-            ++i;
-            continue;
+    while (start < all.size()) {
+        std::size_t end = start;
+        while (end < all.size() && all[end] != '\r' && all[end] != '\n') ++end;
+        if (end == all.size()) {
+            lines.emplace_back(all.substr(start));
+            break;
         }
-        lines.emplace_back(*text, start, i - start);
-        i += (c == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n') ? 2 : 1;
-        start = i;
+        lines.emplace_back(all.substr(start, end - start));
+        start = end + ((all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n') ? 2 : 1);
     }
-    if (start < text->size()) lines.emplace_back(*text, start);
     return lines;
 }
 
@@ -87,7 +97,6 @@ std::vector<std::string> PrgLines(std::string_view bytes) {
 }
 
 std::optional<std::vector<std::string>> ReadPrgFile(const std::string& path) {
-    // istreambuf_iterator stops at a failed read, which ends the lines there.
     const std::optional<std::string> bytes = ReadWholeFile(path);
     if (!bytes) return std::nullopt;
     return PrgLines(*bytes);

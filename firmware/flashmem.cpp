@@ -11,6 +11,16 @@ std::string_view Chars(std::string_view line, std::size_t first, std::size_t len
     return line.substr(start, length);
 }
 
+// Loading a file reads every character through this table; any character
+// that is not a hex digit is worth 0.
+constexpr std::array<std::uint8_t, 256> kDigitValue = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::uint8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+    return table;
+}();
+
 std::uint8_t Byte(std::uint32_t value) { return static_cast<std::uint8_t>(value & 0xFF); }
 
 // Bytes past the end of the image read as erased memory, so a block that
@@ -68,14 +78,7 @@ void FillImage(FirmwareImage& image) { image.bytes.fill(0xFF); }
 std::uint32_t HexToInt(std::string_view text) {
     std::uint32_t value = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c >= '0' && c <= '9') {
-            value += static_cast<std::uint32_t>(c - '0');
-        } else if (c >= 'A' && c <= 'F') {
-            value += static_cast<std::uint32_t>(c - 'A' + 10);
-        } else if (c >= 'a' && c <= 'f') {
-            value += static_cast<std::uint32_t>(c - 'a' + 10);
-        }
+        value += kDigitValue[static_cast<unsigned char>(text[i])];
         if (i + 1 < text.size()) value <<= 4;
     }
     return value;
