@@ -89,8 +89,8 @@ std::vector<std::string> PrgLines(std::string_view bytes) {
         const auto b0 = static_cast<std::uint8_t>(bytes[k]);
         const auto b1 = static_cast<std::uint8_t>(bytes[k + 1]);
         // The offset keeps only its low 16 bits: the shift drops the rest.
-        const std::uint32_t value = (static_cast<std::uint32_t>(k) << 16) |
-                                    (static_cast<std::uint32_t>(b1) << 8) | b0;
+        const std::uint32_t value =
+            (static_cast<std::uint32_t>(k) << 16) | (static_cast<std::uint32_t>(b1) << 8) | b0;
         lines.push_back("(J" + std::to_string(value));
     }
     return lines;
@@ -174,8 +174,7 @@ std::vector<std::string> HexLoadWarnings(const HexLoadReport& report) {
     }
     if (report.dropped > 0) {
         warnings.push_back(
-            "Warning: " +
-            Plural(report.dropped, "data record lies", "data records lie") +
+            "Warning: " + Plural(report.dropped, "data record lies", "data records lie") +
             " beyond 0x40000 and will not be written (first: line " +
             std::to_string(report.first_dropped) + ")");
     }

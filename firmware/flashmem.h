@@ -23,13 +23,13 @@ struct FirmwareImage {
 // ParseHexLine results.
 enum HexResult : int {
     kHexOk = 0,
-    kHexTooShort = 1,        // fewer than 11 characters
-    kHexNoColon = 2,         // first character is not ':'
-    kHexTruncated = 3,       // shorter than 2*count + 11
-    kHexUnsupportedType = 4, // neither 00 nor 04 (end-of-file included)
-    kHexBeyondImage = 5,     // data would end beyond 0x40000
-    kHexDataChecksum = 6,    // data stored all the same
-    kHexUpperChecksum = 7,   // upper address unchanged
+    kHexTooShort = 1,         // fewer than 11 characters
+    kHexNoColon = 2,          // first character is not ':'
+    kHexTruncated = 3,        // shorter than 2*count + 11
+    kHexUnsupportedType = 4,  // neither 00 nor 04 (end-of-file included)
+    kHexBeyondImage = 5,      // data would end beyond 0x40000
+    kHexDataChecksum = 6,     // data stored all the same
+    kHexUpperChecksum = 7,    // upper address unchanged
 };
 
 void FillImage(FirmwareImage& image);

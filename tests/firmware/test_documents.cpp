@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -146,11 +145,10 @@ TEST(HexLoad, UnreadableLinesCountedWithTheFirstLineNumber) {
 
 TEST(HexLoad, DataPastTheImageWarnsButConfigurationRecordsDoNot) {
     auto image = NewImage();
-    const Lines config{":020000040000FA", ":0200000401F009", ":04000000aaaaaaaa54",
-                       ":00000001FF"};
+    const Lines config{":020000040000FA", ":0200000401F009", ":04000000aaaaaaaa54", ":00000001FF"};
     EXPECT_TRUE(HexLoadWarnings(LoadHexDocument(*image, config)).empty());
 
-    const Lines beyond{":020000040000FA", ":020000040004F6", ":040000001122334452",
+    const Lines beyond{":020000040000FA", ":020000040004F6",     ":040000001122334452",
                        ":020000040003F7", ":04FFFD001122334456", ":00000001FF"};
     const HexLoadReport report = LoadHexDocument(*image, beyond);
     EXPECT_EQ(report.dropped, 2u);

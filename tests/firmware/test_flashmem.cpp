@@ -126,17 +126,17 @@ TEST(ParseHexLine, LaterFileLandsRelativeToTheLastUpperAddress) {
 
 TEST(BlankBlocks, OnlyTheThreeDataBytesOfEachWordCount) {
     auto image = ErasedImage();
-    const std::uint32_t a = 0x100;        // 96-byte block: bytes 0x100 ... 0x17F
-    const std::uint32_t w = 0x400;        // 1536-byte block: bytes 0x800 ... 0xFFF
-    image->bytes[a + 3] = 0x00;           // padding bytes
+    const std::uint32_t a = 0x100;  // 96-byte block: bytes 0x100 ... 0x17F
+    const std::uint32_t w = 0x400;  // 1536-byte block: bytes 0x800 ... 0xFFF
+    image->bytes[a + 3] = 0x00;     // padding bytes
     image->bytes[a + 127] = 0x00;
     image->bytes[2 * w + 2047] = 0x00;
-    image->bytes[a + 128] = 0x00;         // first byte after each block
+    image->bytes[a + 128] = 0x00;  // first byte after each block
     image->bytes[2 * w + 2048] = 0x00;
     EXPECT_TRUE(IsBlankBlock96(*image, a));
     EXPECT_TRUE(IsBlankBlock1536(*image, w));
 
-    image->bytes[a + 126] = 0x7F;         // high byte of the last word
+    image->bytes[a + 126] = 0x7F;  // high byte of the last word
     image->bytes[2 * w + 2046] = 0x7F;
     EXPECT_FALSE(IsBlankBlock96(*image, a));
     EXPECT_FALSE(IsBlankBlock1536(*image, w));
