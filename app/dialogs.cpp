@@ -1,0 +1,59 @@
+#include "app/dialogs.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
+
+FileDialogSettings::FileDialogSettings(QObject* parent, const QString& name, const QString& filter,
+                                       const QString& default_suffix, const QString& file_name)
+    : QObject(parent), filter(filter), default_suffix(default_suffix), file_name(file_name) {
+    setObjectName(name);
+}
+
+namespace {
+
+QMessageBox::Icon to_qt(BoxIcon icon) {
+    switch (icon) {
+        case BoxIcon::Information: return QMessageBox::Information;
+        case BoxIcon::Warning: return QMessageBox::Warning;
+        case BoxIcon::Error: return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+std::optional<std::string> run_file_dialog(QWidget* owner, FileDialogSettings& settings,
+                                           QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(owner);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                       : QFileDialog::AnyFile);
+    dialog.setNameFilter(settings.filter);
+    if (!settings.default_suffix.isEmpty()) dialog.setDefaultSuffix(settings.default_suffix);
+    if (!settings.file_name.isEmpty()) dialog.selectFile(settings.file_name);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    settings.file_name = dialog.selectedFiles().first();
+    return settings.file_name.toStdString();
+}
+
+}  // namespace
+
+void QtDialogs::box(QWidget* owner, const std::string& text, const std::string& caption,
+                    BoxIcon icon) {
+    QMessageBox box(to_qt(icon), QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok, owner);
+    bool ok = false;
+    const int autoclose_ms = qEnvironmentVariableIntValue("KFU_BOX_AUTOCLOSE_MS", &ok);
+    if (ok) QTimer::singleShot(autoclose_ms, &box, &QMessageBox::accept);
+    box.exec();
+}
+
+std::optional<std::string> QtDialogs::open_file(QWidget* owner, FileDialogSettings& settings) {
+    return run_file_dialog(owner, settings, QFileDialog::AcceptOpen);
+}
+
+std::optional<std::string> QtDialogs::save_file(QWidget* owner, FileDialogSettings& settings) {
+    return run_file_dialog(owner, settings, QFileDialog::AcceptSave);
+}
+
+void QtDialogs::run_modal(QDialog& dialog) { dialog.exec(); }

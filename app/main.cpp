@@ -1,0 +1,34 @@
+// Program entry: the single-instance guard, the application and its windows.
+
+#include <QApplication>
+#include <QGuiApplication>
+
+#include "app/application.h"
+#include "app/dialogs.h"
+#include "app/main_window.h"
+#include "app/quit_on_signal.h"
+#include "app/single_instance.h"
+
+int main(int argc, char** argv) {
+    QtDialogs dialogs;
+    // The box of a refused start and the key state both need the toolkit.
+    KfuApplication app(argc, argv, dialogs);
+
+    const bool ctrl_held = QGuiApplication::queryKeyboardModifiers() & Qt::ControlModifier;
+    if (!ctrl_held && !take_instance_lock("kr7_util_mutex")) {
+        dialogs.box(nullptr, "You may start the program only once", "Info", BoxIcon::Warning);
+        return 1;
+    }
+
+    QApplication::setApplicationDisplayName("Firmware Util");
+    int code = 0;
+    try {
+        Tmain_window main_window(dialogs);
+        close_on_termination_signals(main_window);
+        main_window.show();
+        code = app.exec();
+    } catch (const std::exception& e) {
+        dialogs.box(nullptr, e.what(), "Error", BoxIcon::Error);
+    }
+    return code;
+}

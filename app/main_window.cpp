@@ -1,0 +1,198 @@
+#include "app/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <vector>
+
+#include "app/comm_dialog.h"
+#include "app/dialogs.h"
+#include "app/howto_dlg.h"
+#include "app/software_dlg.h"
+#include "common/int_text.h"
+#include "firmware/flashmem.h"
+#include "motor/console.h"
+#include "motor/motor_com.h"
+#include "serial/serial.h"
+
+std::string to_bytes(const QString& text) { return text.toLatin1().toStdString(); }
+
+QString from_bytes(const std::string& bytes) {
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+QList<QWidget*> release_controls(const Tmain_window& w) {
+    return {w.cmbCommand, w.BtnCmd,      w.test_con_Btn,      w.poll,
+            w.DebugLogCheckBox, w.ActionBtn, w.ClearEepromButton, w.AutoFlashButton};
+}
+
+Tmain_window::Tmain_window(Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), FirmwareImage(std::make_unique<::FirmwareImage>()), dialogs_(dialogs) {
+    setObjectName("main_window");
+    setWindowTitle("Korvane Firmware Utility 1.36");
+    create_controls();
+    create_menu();
+    FormCreate();
+    connect_handlers();
+
+    CommDialog = new TCommDialog(*this);
+    software = new Tsoftware(this);
+    frmHowTo = new TfrmHowTo(this);
+
+    const QSize client(521, 573);
+    resize(client.width(), client.height() + menuBar()->sizeHint().height());
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+}
+
+Tmain_window::~Tmain_window() { FormDestroy(); }
+
+void Tmain_window::FormCreate() {
+    PortName = "COM1";
+    Firmware_View->clear();
+    Java_View->clear();
+    Config_View->clear();
+    Message->clear();
+    cmbCommand->setEditText(QString());
+
+    FillImage(*FirmwareImage);
+    port_ = std::make_unique<serial>(*this, PortName, 100);
+    std::vector<std::string> ports;
+    port_->list_ports(ports);
+    if (!ports.empty()) {
+        PortName = ports.front();
+        port_->set_port(PortName);
+    }
+
+    motor_ = std::make_unique<motor_com>(*port_);
+    motor_->set_id(read_integer_or(to_bytes(MotorID->currentText()), 1));
+
+    MotorID->clear();
+    for (int i = 1; i <= 255; ++i) MotorID->addItem(QString::number(i));
+    MotorID->addItem("*");
+
+    cmbCommandChange();
+}
+
+void Tmain_window::FormDestroy() {
+    // The motor object only refers to the port, so it goes first; the port
+    // then gives the device back the settings it found.
+    poll_timer->stop();
+    DebugLogTimer->stop();
+    cmdTimer->stop();
+    motor_.reset();
+    port_.reset();
+}
+
+void Tmain_window::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shown_before_) return;
+    shown_before_ = true;
+    // After the window is on the screen, so the modal dialog has its owner
+    // to sit on.
+    QTimer::singleShot(0, this, &Tmain_window::FormShow);
+}
+
+void Tmain_window::FormShow() {
+    if (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) return;
+    dialogs_.run_modal(*CommDialog);
+    select_port_in_dialog();
+}
+
+void Tmain_window::SelectComPort1Click() {
+    CommDialog->show();
+    CommDialog->raise();
+    CommDialog->activateWindow();
+    select_port_in_dialog();
+}
+
+void Tmain_window::select_port_in_dialog() {
+    CommDialog->ComPortComboBox->setCurrentIndex(CommDialog->ComPortComboBox->findText(
+        QString::fromStdString(PortName), Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+void Tmain_window::SetComPort(const std::string& name) {
+    PortName = name;
+    port_->set_port(name);
+}
+
+void Tmain_window::Exit1Click() { close(); }
+
+void Tmain_window::disconnectComCheckBoxClick() {
+    const bool released = disconnectComCheckBox->isChecked();
+    for (QWidget* control : release_controls(*this)) control->setEnabled(!released);
+    port_->set_port(released ? "0" : PortName);
+}
+
+void Tmain_window::About1Click() {
+    software->show();
+    software->raise();
+    software->activateWindow();
+}
+
+void Tmain_window::howto1Click() {
+    frmHowTo->show();
+    frmHowTo->raise();
+    frmHowTo->activateWindow();
+}
+
+bool Tmain_window::on_line(const std::string& who, LineUse use,
+                           const std::function<void()>& action) {
+    if (Guard.busy()) {
+        if (use == LineUse::Tick) return false;
+        if (tick_on_line_) {
+            deferred_.push_back({who, action});
+        } else {
+            message("Busy: " + Guard.owner() + " is still using the serial line");
+        }
+        return false;
+    }
+    {
+        LineGuard::Hold hold(Guard, who);
+        tick_on_line_ = use == LineUse::Tick;
+        action();
+        tick_on_line_ = false;
+    }
+    while (!deferred_.empty() && !Guard.busy()) {
+        Deferred next = std::move(deferred_.front());
+        deferred_.pop_front();
+        on_line(next.who, LineUse::Click, next.action);
+    }
+    return true;
+}
+
+std::string Tmain_window::motor_text() const { return to_bytes(MotorID->currentText()); }
+
+// --- Reporter ---
+
+void Tmain_window::message(const std::string& line) { Message->appendPlainText(from_bytes(line)); }
+
+void Tmain_window::box(const std::string& text, const std::string& caption, BoxIcon icon) {
+    dialogs_.box(this, text, caption, icon);
+}
+
+void Tmain_window::process_events() { QCoreApplication::processEvents(); }
+
+void Tmain_window::set_progress_min(int value) {
+    ProgressBar->setRange(value, std::max(value, ProgressBar->maximum()));
+}
+
+void Tmain_window::set_progress_max(int value) {
+    ProgressBar->setRange(std::min(value, ProgressBar->minimum()), value);
+}
+
+void Tmain_window::set_progress_position(int value) { ProgressBar->setValue(value); }
+
+int Tmain_window::progress_position() const { return ProgressBar->value(); }
+
+void Tmain_window::repaint_progress() { ProgressBar->repaint(); }

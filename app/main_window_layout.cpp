@@ -1,0 +1,273 @@
+// The window's controls, menu, timers and file dialog settings, built in code
+// with the names the rest of the tool (and its tests) finds them by.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFont>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/dialogs.h"
+#include "app/main_window.h"
+
+namespace {
+
+template <typename W>
+W* named(W* widget, const char* name) {
+    widget->setObjectName(name);
+    return widget;
+}
+
+QFont courier(int point_size) {
+    QFont font("Courier");
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setPointSize(point_size);
+    return font;
+}
+
+QPlainTextEdit* memo(const char* name, QWidget* parent) {
+    auto* m = named(new QPlainTextEdit(parent), name);
+    m->setAccessibleName(name);
+    m->setFont(courier(10));
+    m->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    return m;
+}
+
+QCheckBox* check(const char* name, const char* caption, bool checked, QWidget* parent) {
+    auto* c = named(new QCheckBox(caption, parent), name);
+    c->setChecked(checked);
+    return c;
+}
+
+QPushButton* button(const char* name, const char* caption, QWidget* parent) {
+    return named(new QPushButton(caption, parent), name);
+}
+
+QComboBox* editable_combo(const char* name, QWidget* parent) {
+    auto* c = named(new QComboBox(parent), name);
+    c->setEditable(true);
+    c->setInsertPolicy(QComboBox::NoInsert);
+    // Typed text is sent as typed; completing it from the list would change it.
+    c->setCompleter(nullptr);
+    return c;
+}
+
+QWidget* page(QTabWidget* tabs, const char* name, const char* caption) {
+    auto* p = named(new QWidget(tabs), name);
+    tabs->addTab(p, caption);
+    return p;
+}
+
+}  // namespace
+
+void Tmain_window::create_controls() {
+    QFont window_font("MS Sans Serif");
+    window_font.setStyleHint(QFont::SansSerif);
+    window_font.setPointSize(8);
+    setFont(window_font);
+
+    auto* client = named(new QWidget(this), "ClientArea");
+    setCentralWidget(client);
+    auto* column = new QVBoxLayout(client);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    Splitter1 = named(new QSplitter(Qt::Vertical, client), "Splitter1");
+    Splitter1->setHandleWidth(3);
+    Splitter1->setChildrenCollapsible(false);
+    column->addWidget(Splitter1, 1);
+
+    PageControl = named(new QTabWidget(Splitter1), "PageControl");
+    FirmwareTab = page(PageControl, "FirmwareTab", "Firmware");
+    JavaTab = page(PageControl, "JavaTab", "Java");
+    ConfigTab = page(PageControl, "ConfigTab", "Configuration");
+    tabMaintenance = page(PageControl, "tabMaintenance", "Maintenance");
+
+    Firmware_View = memo("Firmware_View", FirmwareTab);
+    Firmware_View->setReadOnly(true);
+    (new QVBoxLayout(FirmwareTab))->addWidget(Firmware_View);
+
+    Java_View = memo("Java_View", JavaTab);
+    Java_View->setReadOnly(true);
+    (new QVBoxLayout(JavaTab))->addWidget(Java_View);
+
+    Config_View = memo("Config_View", ConfigTab);
+    Config_View->setTabChangesFocus(false);
+    Panel1 = named(new QWidget(ConfigTab), "Panel1");
+    Panel1->setFixedHeight(21);
+    LogSendCheckBox = check("LogSendCheckBox", "Log send Messages", true, Panel1);
+    RepeatCheckBox = check("RepeatCheckBox", "Repeat", false, Panel1);
+    saveLogCheckBox = check("saveLogCheckBox", "Save Log", false, Panel1);
+    auto* panel_row = new QHBoxLayout(Panel1);
+    panel_row->setContentsMargins(4, 0, 4, 0);
+    panel_row->addWidget(LogSendCheckBox);
+    panel_row->addWidget(RepeatCheckBox);
+    panel_row->addWidget(saveLogCheckBox);
+    panel_row->addStretch(1);
+    auto* config_column = new QVBoxLayout(ConfigTab);
+    config_column->setSpacing(0);
+    config_column->addWidget(Config_View, 1);
+    config_column->addWidget(Panel1);
+
+    btnDumpEEProm = button("btnDumpEEProm", "EEProm Dump", tabMaintenance);
+    btnCoreDump = button("btnCoreDump", "Core Dump", tabMaintenance);
+    btnBootCrash = button("btnBootCrash", "Bootloader Crash Dump", tabMaintenance);
+    auto* dumps = new QVBoxLayout(tabMaintenance);
+    for (QPushButton* b : {btnDumpEEProm, btnCoreDump, btnBootCrash}) {
+        b->setFixedWidth(160);
+        dumps->addWidget(b);
+    }
+    dumps->addStretch(1);
+
+    disconnectComCheckBox =
+        check("disconnectComCheckBox", "Com Port freigeben", false, PageControl);
+    PageControl->setCornerWidget(disconnectComCheckBox, Qt::TopRightCorner);
+    PageControl->setCurrentWidget(FirmwareTab);
+
+    auto* lower = named(new QWidget(Splitter1), "MessageArea");
+    auto* lower_column = new QVBoxLayout(lower);
+    lower_column->setContentsMargins(0, 0, 0, 0);
+    lower_column->setSpacing(0);
+    ProgressBar = named(new QProgressBar(lower), "ProgressBar");
+    ProgressBar->setAccessibleName("ProgressBar");
+    ProgressBar->setFixedHeight(16);
+    ProgressBar->setRange(0, 255);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+    Message = memo("Message", lower);
+    Message->setReadOnly(true);
+    Message->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    lower_column->addWidget(ProgressBar);
+    lower_column->addWidget(Message, 1);
+    Splitter1->addWidget(PageControl);
+    Splitter1->addWidget(lower);
+    Splitter1->setSizes({193, 573 - 193 - 3 - 105});
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+
+    BottomPanel = named(new QWidget(client), "BottomPanel");
+    BottomPanel->setFixedHeight(105);
+    column->addWidget(BottomPanel);
+
+    cmbCommand = editable_combo("cmbCommand", BottomPanel);
+    cmbCommand->setAccessibleName("cmbCommand");
+    BtnCmd = button("BtnCmd", "Send Command", BottomPanel);
+    chkClearOnSend = check("chkClearOnSend", "Clear on Send", false, BottomPanel);
+    Label1 = named(new QLabel("Motor Number:", BottomPanel), "Label1");
+    MotorID = editable_combo("MotorID", BottomPanel);
+    MotorID->setEditText("1");
+    MotorID->setMaxVisibleItems(16);
+    Label1->setBuddy(MotorID);
+    test_con_Btn = button("test_con_Btn", "Test", BottomPanel);
+    poll = check("poll", "Enable Polling", false, BottomPanel);
+    DebugLogCheckBox = check("DebugLogCheckBox", "DebugLog", false, BottomPanel);
+    chkUSBCompatibility = check("chkUSBCompatibility", "USB Compatibility", true, BottomPanel);
+    ActionBtn = button("ActionBtn", "Write Firmware", BottomPanel);
+    ActionBtn->setEnabled(false);
+    ClearEepromButton = button("ClearEepromButton", "Clear EEPROM", BottomPanel);
+    AutoFlashButton = button("AutoFlashButton", "AutoFlash", BottomPanel);
+    AutoFlashButton->setEnabled(false);
+
+    auto* grid = new QGridLayout(BottomPanel);
+    grid->setContentsMargins(8, 6, 8, 6);
+    grid->setHorizontalSpacing(8);
+    grid->setVerticalSpacing(6);
+    grid->addWidget(cmbCommand, 0, 0, 1, 3);
+    grid->addWidget(BtnCmd, 0, 3);
+    grid->addWidget(chkClearOnSend, 0, 4);
+    grid->addWidget(Label1, 1, 0);
+    grid->addWidget(MotorID, 1, 1);
+    grid->addWidget(test_con_Btn, 1, 2);
+    grid->addWidget(poll, 1, 3);
+    grid->addWidget(DebugLogCheckBox, 1, 4);
+    grid->addWidget(ActionBtn, 2, 0, 1, 2);
+    grid->addWidget(AutoFlashButton, 2, 2);
+    grid->addWidget(ClearEepromButton, 2, 3);
+    grid->addWidget(chkUSBCompatibility, 2, 4);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(2, 1);
+
+    poll_timer = named(new QTimer(this), "poll_timer");
+    poll_timer->setInterval(10);
+    DebugLogTimer = named(new QTimer(this), "DebugLogTimer");
+    DebugLogTimer->setInterval(200);
+    cmdTimer = named(new QTimer(this), "cmdTimer");
+    cmdTimer->setInterval(1000);
+
+    OpenFirmwareDialog = new FileDialogSettings(
+        this, "OpenFirmwareDialog",
+        "Korvane files| *.hex;*.prg;*.cfg|Java Program|*.prg|Intel hex file|*.hex|"
+        "configuration files|*.cfg|all files|*.*");
+    SaveFirmwareDialog =
+        new FileDialogSettings(this, "SaveFirmwareDialog", "Configuration Files|*.cfg", "cfg");
+    EEDump = new FileDialogSettings(this, "EEDump", "EEProm Dump | *.eed", "eed", "EEPromDump");
+}
+
+void Tmain_window::create_menu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("MainMenu");
+
+    auto action = [this](QMenu* menu, const char* name, const char* caption) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(name);
+        return a;
+    };
+    File = named(bar->addMenu("&File"), "File");
+    Open1 = action(File, "Open1", "&Open");
+    Save = action(File, "Save", "&Save");
+    Save->setEnabled(false);
+    N1 = File->addSeparator();
+    N1->setObjectName("N1");
+    Exit1 = action(File, "Exit1", "&Exit");
+
+    Configuration1 = named(bar->addMenu("&Configuration"), "Configuration1");
+    SelectComPort1 = action(Configuration1, "SelectComPort1", "&Select Com Port");
+
+    Edit1 = named(bar->addMenu("&Edit"), "Edit1");
+    clearCommandWindow = action(Edit1, "clearCommandWindow", "clear &Command window");
+    clearLogwindow = action(Edit1, "clearLogwindow", "clear &Log window");
+    clearLogwindow->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+
+    Help1 = named(bar->addMenu("&Help"), "Help1");
+    About1 = action(Help1, "About1", "&About");
+    howto1 = action(Help1, "howto1", "How to");
+}
+
+void Tmain_window::connect_handlers() {
+    connect(Exit1, &QAction::triggered, this, &Tmain_window::Exit1Click);
+    connect(SelectComPort1, &QAction::triggered, this, &Tmain_window::SelectComPort1Click);
+    connect(clearCommandWindow, &QAction::triggered, this, &Tmain_window::clearCommandWindowClick);
+    connect(clearLogwindow, &QAction::triggered, this, &Tmain_window::clearLogwindowClick);
+    connect(About1, &QAction::triggered, this, &Tmain_window::About1Click);
+    connect(howto1, &QAction::triggered, this, &Tmain_window::howto1Click);
+    connect(disconnectComCheckBox, &QCheckBox::toggled, this,
+            &Tmain_window::disconnectComCheckBoxClick);
+
+    connect(BtnCmd, &QPushButton::clicked, this, &Tmain_window::BtnCmdClick);
+    connect(cmbCommand, &QComboBox::editTextChanged, this, &Tmain_window::cmbCommandChange);
+    connect(cmbCommand, &QComboBox::activated, this, &Tmain_window::cmbCommandChange);
+    cmbCommand->lineEdit()->installEventFilter(this);
+
+    connect(test_con_Btn, &QPushButton::clicked, this, &Tmain_window::test_con_BtnClick);
+    connect(poll, &QCheckBox::toggled, this, &Tmain_window::pollClick);
+    connect(poll_timer, &QTimer::timeout, this, &Tmain_window::poll_timerTimer);
+    connect(MotorID, &QComboBox::currentTextChanged, this, &Tmain_window::MotorIDChange);
+    connect(DebugLogCheckBox, &QCheckBox::toggled, this, &Tmain_window::DebugLogCheckBoxClick);
+    connect(DebugLogTimer, &QTimer::timeout, this, &Tmain_window::DebugLogTimerTimer);
+}

@@ -1,0 +1,76 @@
+#include "motor/console.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "common/reporter.h"
+#include "motor/motor_com.h"
+#include "serial/serial.h"
+
+namespace {
+
+bool same_ignoring_case(const std::string& a, const std::string& b) {
+    auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+               return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
+           });
+}
+
+}  // namespace
+
+void discard_input(serial& port, Reporter* events) {
+    for (int i = 0; i < kMaxDiscardBytes; ++i) {
+        if (events) events->process_events();
+        char c = 0;
+        if (port.read(&c, 1) != 1) break;
+    }
+}
+
+std::string send_console_command(serial& port, motor_com& motor, Reporter& out,
+                                 const std::string& command, bool run_events) {
+    discard_input(port, run_events ? &out : nullptr);
+    std::string reply = motor.query(command);
+    out.message(reply);
+    return reply;
+}
+
+bool read_list_file(const std::string& path, std::vector<std::string>& lines) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    lines.clear();
+    std::string line;
+    bool open_line = false;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const char c = data[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            open_line = false;
+            if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
+        } else {
+            line += c;
+            open_line = true;
+        }
+    }
+    if (open_line) lines.push_back(line);
+    return true;
+}
+
+ListChange keep_command_list(std::vector<std::string>& entries, bool& loaded,
+                             const std::string& text, const std::string& list_file) {
+    std::vector<std::string> file_lines;
+    if (!read_list_file(list_file, file_lines)) {
+        const bool known = std::any_of(entries.begin(), entries.end(),
+                                       [&](const std::string& e) { return same_ignoring_case(e, text); });
+        if (known) return ListChange::None;
+        entries.push_back(text);
+        return ListChange::Appended;
+    }
+    if (loaded) return ListChange::None;
+    loaded = true;
+    entries = std::move(file_lines);
+    return ListChange::Replaced;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// The command console: sending one typed command to the selected motor, and
+// the rule that keeps the command box's drop-down list.
+
+#include <string>
+#include <vector>
+
+class serial;
+class motor_com;
+class Reporter;
+
+// A controller that never stops talking must not keep a command from going
+// out, so discarding gives up after this many bytes.
+constexpr int kMaxDiscardBytes = 4096;
+
+// Reads and throws away bytes that are already waiting, one at a time, until
+// a read brings nothing. With `events` set, pending window events run before
+// every read.
+void discard_input(serial& port, Reporter* events);
+
+// Discards stale input, sends `command` to the selected motor and appends the
+// reply line (empty when nothing came) to the message area.
+std::string send_console_command(serial& port, motor_com& motor, Reporter& out,
+                                 const std::string& command, bool run_events);
+
+enum class ListChange { None, Appended, Replaced };
+
+// Keeps the command list after the command text changed. While the list file
+// cannot be opened, every text not yet in the list (compared without regard
+// to letter case) is appended. The first time the file opens its lines
+// replace the list and `loaded` is set; after that nothing changes.
+ListChange keep_command_list(std::vector<std::string>& entries, bool& loaded,
+                             const std::string& text, const std::string& list_file);
+
+// The lines of a text file; CR LF, LF and a lone CR each end a line.
+// False when the file cannot be opened.
+bool read_list_file(const std::string& path, std::vector<std::string>& lines);

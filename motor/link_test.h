@@ -1,0 +1,22 @@
+#pragma once
+// The connection test and the poll for a controller waiting to start its
+// bootloader. Both build their bytes from the motor number box's text as it
+// stands and talk to the port directly.
+
+#include <cstddef>
+#include <string>
+
+class serial;
+class Reporter;
+
+// Sends "#" + motor text + " " CR and shows what comes back within one read
+// of up to 10 bytes, as "-> " and "<- " lines.
+void test_connection(serial& port, Reporter& out, const std::string& motor_text);
+
+// One poll: discard waiting input, send "#" + motor text + "@S" CR, read up
+// to 6 bytes. True when a controller answered "@OK".
+bool poll_cycle(serial& port, Reporter& out, const std::string& motor_text);
+
+// A reply detects a controller when its bytes 3 to 5 are "@OK"; the first
+// three (the motor number) are not looked at.
+bool detects_device(const unsigned char* reply, std::size_t received);
