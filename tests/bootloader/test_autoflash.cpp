@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bootloader/bootloader.h"
+#include "bootloader_support.h"
+#include "motor/motor_com.h"
+#include "serial/serial.h"
+#include "sim/sim.h"
+#include "support/recorder.h"
+
+namespace {
+
+constexpr std::uint32_t kEnd1536 = 0x2B000;
+
+class AutoFlashTest : public ::testing::Test {
+protected:
+    void Start(std::uint32_t baud) {
+        SimConfig config;
+        config.restart_zero_answers = 2;
+        sim = std::make_unique<SimController>(config);
+        port = std::make_unique<serial>(rec, sim->path(), 20,
+                                        std::make_unique<RecordingBackend>(log));
+        port->set_baud(baud);
+        motor = std::make_unique<motor_com>(*port);
+        motor->set_id(1);
+        FillImage(image);
+    }
+    // A file opened in the window (`opened`) that has since changed on disk
+    // (`on_disk`).
+    void OpenChangedFile(const FirmwareImage& opened, const FirmwareImage& on_disk) {
+        const std::string path = dir.file("motor.hex");
+        WriteLines(path, HexLinesOf(opened));
+        OpenHex(path, image, window);
+        WriteLines(path, HexLinesOf(on_disk));
+    }
+    void Run() { AutoFlashButtonClick(*port, *motor, image, rec, window); }
+
+    std::vector<std::string> Commands() const {
+        std::vector<std::string> list;
+        for (const auto& c : sim->commands()) list.push_back(c.command);
+        return list;
+    }
+
+    TempDir dir;
+    Recorder rec;
+    TestWindow window;
+    FirmwareImage image;
+    std::shared_ptr<RecordingBackend::Log> log = std::make_shared<RecordingBackend::Log>();
+    std::unique_ptr<SimController> sim;
+    std::unique_ptr<serial> port;
+    std::unique_ptr<motor_com> motor;
+};
+
+FirmwareImage Programmed(std::uint32_t begin, std::uint32_t end) {
+    FirmwareImage image;
+    FillImage(image);
+    Program(image, begin, end);
+    return image;
+}
+
+TEST_F(AutoFlashTest, WritesTheFileAsItIsOnDiskAtBootloaderSpeed) {
+    Start(19200);
+    window.baud_switch = true;
+    window.baud_text = "19200";
+    sim->set_register(":baud", 38400);
+    const FirmwareImage on_disk = Programmed(0x1000, 0x2000);
+    OpenChangedFile(Programmed(0, 0x800), on_disk);
+    std::vector<std::uint32_t> rates_while_writing;
+    rec.on_events = [&] { rates_while_writing.push_back(log->bauds.back()); };
+
+    Run();
+
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{
+                             ":baud 38400", "setting Baudrate to 115200", "Bootloader started",
+                             "HEXFILE loaded", "Writing in 1536 Byte binary mode !",
+                             "Firmware successfully written", "Bootloader terminated",
+                             ":baud=38400", "restoring Baudrate"}));
+    EXPECT_FALSE(window.debug_log);
+    EXPECT_EQ(window.firmware, HexLinesOf(on_disk));
+    EXPECT_EQ(FirstDifference(sim->flash(), on_disk.bytes.data(), 0, kEnd1536), -1);
+    EXPECT_EQ(FirstDifference(std::vector<std::uint8_t>(image.bytes.begin(), image.bytes.end()),
+                              on_disk.bytes.data(), 0, kImageSize),
+              -1);
+
+    ASSERT_EQ(rates_while_writing.size(), 86u);
+    EXPECT_TRUE(std::all_of(rates_while_writing.begin(), rates_while_writing.end(),
+                            [](std::uint32_t r) { return r == 115200; }));
+    EXPECT_EQ(log->bauds.front(), 19200u);
+    EXPECT_EQ(port->get_baud(), 19200u);
+    EXPECT_TRUE(port->is_open());
+    EXPECT_EQ(sim->line_baud(), 19200u);
+    EXPECT_EQ(port->get_timeout(), 20u);
+
+    // One "@S" before the switch and one that found the bootloader running.
+    const auto commands = Commands();
+    const auto version_query = std::find(commands.begin(), commands.end(), " ");
+    ASSERT_NE(version_query, commands.end());
+    EXPECT_EQ(std::count(commands.begin(), version_query, "@S"), 2);
+    EXPECT_EQ(std::vector<std::string>(version_query + 1, commands.end()),
+              (std::vector<std::string>{"@E", "i", "i", "i", ":baud=38400", "@S"}));
+    EXPECT_EQ(sim->get_register(":baud"), 38400);
+}
+
+TEST_F(AutoFlashTest, WithoutTheSpeedSwitchTheRateNeverChanges) {
+    Start(57600);
+    // A controller whose ":baud" answer holds no number.
+    sim->set_responder([](const std::string& command) -> std::optional<std::string> {
+        if (command == ":baud") return std::string(":baud");
+        return std::nullopt;
+    });
+    const FirmwareImage file = Programmed(0, 0x800);
+    OpenChangedFile(file, file);
+
+    Run();
+
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{
+                             ":baud 0", "Bootloader started", "HEXFILE loaded",
+                             "Writing in 1536 Byte binary mode !",
+                             "Firmware successfully written", "Bootloader terminated"}));
+    EXPECT_TRUE(std::all_of(log->bauds.begin(), log->bauds.end(),
+                            [](std::uint32_t r) { return r == 57600; }));
+    const auto commands = Commands();
+    EXPECT_EQ(commands.back(), "i");
+    EXPECT_EQ(std::count_if(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.rfind(":baud=", 0) == 0; }),
+              0);
+}
+
+TEST_F(AutoFlashTest, GivesUpWhenTheBootloaderNeverStarts) {
+    Start(19200);
+    window.baud_switch = true;
+    window.baud_text = "fast";  // no number: back to 115200
+    sim->never_start_bootloader(true);
+    const FirmwareImage file = Programmed(0, 0x800);
+    OpenChangedFile(file, file);
+
+    Run();
+
+    EXPECT_EQ(rec.lines,
+              (std::vector<std::string>{":baud 19200", "setting Baudrate to 115200",
+                                        "Could not start Bootloader", "restoring Baudrate"}));
+    const auto commands = Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "@S"), 20);
+    EXPECT_TRUE(sim->frames().empty());
+    EXPECT_EQ(port->get_baud(), 115200u);
+}
+
+TEST_F(AutoFlashTest, ADeletedFileLeavesTheControllerInItsBootloader) {
+    Start(19200);
+    window.baud_switch = true;
+    window.baud_text = "19200";
+    const FirmwareImage file = Programmed(0, 0x800);
+    OpenChangedFile(file, file);
+    const std::vector<std::string> shown = window.firmware;
+    std::filesystem::remove(window.file_name);
+
+    Run();
+
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{":baud 19200", "setting Baudrate to 115200",
+                                                   "Bootloader started", "Could not load HEXFILE",
+                                                   "restoring Baudrate"}));
+    EXPECT_TRUE(sim->in_bootloader());
+    EXPECT_TRUE(sim->frames().empty());
+    EXPECT_EQ(window.firmware, shown);
+    EXPECT_EQ(port->get_baud(), 19200u);
+}
+
+TEST_F(AutoFlashTest, RefusesAllMotorsBeforeSendingAnything) {
+    Start(115200);
+    window.motor = "*";
+    Run();
+    EXPECT_EQ(rec.lines, std::vector<std::string>{"Error: you must select a motor ID !"});
+    EXPECT_FALSE(window.debug_log);
+    EXPECT_TRUE(log->writes.empty());
+}
+
+}  // namespace
