@@ -143,6 +143,9 @@ struct SimController::Impl {
     Clock::time_point line_free;  // paced: when the line's last byte (either way) ends
     Clock::time_point last_done;  // when the previous chunk left completely
     Clock::time_point master_pause_until;
+    // How late timed wake-ups come on this machine; paced bytes are aimed
+    // that much ahead so that they leave on time rather than late on average.
+    nanoseconds aim_ahead{0};
 
     nanoseconds byte_time() const {
         // Ten bits per byte, rounded up so the rate is never exceeded.
@@ -210,8 +213,9 @@ struct SimController::Impl {
             }
             std::size_t n = c.bytes.size() - out_pos;
             if (pace_baud) {
-                if (now < next_due) return next_due;
-                const auto late = std::chrono::duration_cast<nanoseconds>(now - next_due);
+                const Clock::time_point aimed = next_due - std::min(aim_ahead, byte_time() / 2);
+                if (now < aimed) return aimed;
+                const auto late = std::chrono::duration_cast<nanoseconds>(now - aimed);
                 n = std::min<std::size_t>(n, 1 + static_cast<std::size_t>(late / byte_time()));
             }
             const ssize_t w = ::write(master, c.bytes.data() + out_pos, n);
@@ -536,6 +540,11 @@ struct SimController::Impl {
             lock.unlock();
             const int ready = ::ppoll(fds, count, timeout_ptr, nullptr);
             lock.lock();
+            if (ready == 0 && timeout_ptr) {
+                const auto late = std::chrono::duration_cast<nanoseconds>(Clock::now() - wake_at);
+                const auto sample = std::clamp(late, nanoseconds(0), nanoseconds(200'000));
+                aim_ahead = (aim_ahead * 7 + sample) / 8;
+            }
             if (ready <= 0) continue;
             if (fds[0].revents & POLLIN) {
                 char drain[64];
