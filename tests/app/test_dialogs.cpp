@@ -1,0 +1,58 @@
+// The About and How-to boxes.
+
+#include <gtest/gtest.h>
+
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "app/howto_dlg.h"
+#include "app/software_dlg.h"
+#include "window_bench.h"
+
+namespace {
+
+QStringList memo_lines(const QPlainTextEdit* memo) { return memo->toPlainText().split('\n'); }
+
+TEST(AboutBox, ShowsItsThirteenLinesOnceHoweverOftenOpened) {
+    WindowBench b;
+    Tsoftware& about = *b.w->software;
+    b.w->About1Click();
+    about.OK->click();
+    EXPECT_FALSE(about.isVisible());
+    b.w->About1Click();
+    EXPECT_TRUE(about.isVisible());
+    EXPECT_FALSE(about.isModal());
+    const QStringList lines = memo_lines(about.Memo1);
+    ASSERT_EQ(lines.size(), 13);
+    EXPECT_EQ(lines[0], "Korvane Firmware Utility");
+    EXPECT_EQ(lines[2], "Software Version: 1.36.0.1");
+    for (int empty : {1, 3, 5, 9}) EXPECT_TRUE(lines[empty].isEmpty()) << empty;
+
+    QTest::keyClick(about.OK, Qt::Key_Escape);
+    EXPECT_FALSE(about.isVisible());
+    b.w->About1Click();
+    QTest::keyClick(about.Memo1, Qt::Key_Escape);
+    EXPECT_FALSE(about.isVisible());
+}
+
+TEST(HowToBox, HoldsTheCribSheetAndIgnoresEscape) {
+    WindowBench b;
+    TfrmHowTo& howto = *b.w->frmHowTo;
+    b.w->howto1Click();
+    b.w->About1Click();  // both can be open beside the main window
+    EXPECT_TRUE(howto.isVisible() && b.w->software->isVisible());
+    const QStringList lines = memo_lines(howto.Memo1);
+    ASSERT_EQ(lines.size(), 36);
+    EXPECT_EQ(lines[4], "if equal              --> #ifeq(command,value){");
+    EXPECT_EQ(lines[18], QString(38, '_'));
+    EXPECT_EQ(lines[28], "#output this text behind #output will be printed on ");
+    EXPECT_EQ(lines[35], "#tm500");
+
+    QTest::keyClick(&howto, Qt::Key_Escape);
+    EXPECT_TRUE(howto.isVisible());
+    howto.Button1->click();
+    EXPECT_FALSE(howto.isVisible());
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// The console, link-test, poll, debug-log and port-settings routines against
+// the simulated controller on a pseudo-terminal.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "motor/console.h"
+#include "motor/debug_log.h"
+#include "motor/link_test.h"
+#include "motor/motor_com.h"
+#include "motor/port_settings.h"
+#include "serial/serial.h"
+#include "sim/sim.h"
+#include "support/recorder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+struct Bench {
+    explicit Bench(SimConfig config = {}) : sim(std::move(config)), port(out, sim.path(), 20), motor(port) {}
+    SimController sim;
+    Recorder out;
+    serial port;
+    motor_com motor;
+};
+
+SimConfig plain_ids() {
+    SimConfig c;
+    c.padded_ids = false;
+    return c;
+}
+
+bool received_soon(const SimController& sim, const std::string& bytes) {
+    for (int i = 0; i < 200 && sim.received().find(bytes) == std::string::npos; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    return sim.received().find(bytes) != std::string::npos;
+}
+
+// Lets bytes the simulator emitted reach the tool's side of the pty.
+void settle() { std::this_thread::sleep_for(50ms); }
+
+TEST(Console, DiscardsStaleBytesThenShowsTheReplyOnly) {
+    Bench b;
+    b.sim.emit("stale\r123");
+    settle();
+    EXPECT_EQ(send_console_command(b.port, b.motor, b.out, "A", true), "A");
+    EXPECT_EQ(b.out.lines, std::vector<std::string>{"A"});
+    EXPECT_EQ(b.sim.received(), "#1A\r");
+    EXPECT_GT(b.out.events, 0);
+
+    // Without events (the Enter key) nothing runs in between.
+    b.out = Recorder{};
+    b.sim.emit("more");
+    settle();
+    b.motor.set_id(0);
+    send_console_command(b.port, b.motor, b.out, "", false);
+    EXPECT_EQ(b.out.events, 0);
+    EXPECT_EQ(b.sim.received(), "#1A\r#*\r");
+}
+
+TEST(Console, SilentControllerGivesAnEmptyLine) {
+    Bench b;
+    b.sim.set_silent(true);
+    send_console_command(b.port, b.motor, b.out, "A", true);
+    EXPECT_EQ(b.out.lines, std::vector<std::string>{""});
+}
+
+TEST(Console, ChatteringControllerDoesNotKeepTheCommandBack) {
+    Bench b;
+    b.sim.set_debug_every(1ms, "chatter chatter chatter\r");
+    send_console_command(b.port, b.motor, b.out, "A", false);
+    b.sim.set_debug_every(0ms, "");
+    EXPECT_TRUE(received_soon(b.sim, "#1A\r"));
+}
+
+class CommandList : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("kfu-commlist-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        file = (dir / "commlist.txt").string();
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    void write_file(const std::string& bytes) { std::ofstream(file, std::ios::binary) << bytes; }
+    fs::path dir;
+    std::string file;
+    std::vector<std::string> entries;
+    bool loaded = false;
+};
+
+TEST_F(CommandList, WithoutFileEveryNewTextIsAddedIgnoringCase) {
+    for (const char* text : {"", "A", "AB", "a", "ab"}) keep_command_list(entries, loaded, text, file);
+    EXPECT_EQ(entries, (std::vector<std::string>{"", "A", "AB"}));
+    EXPECT_FALSE(loaded);
+    EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(CommandList, FileReplacesTheListOnceAndNeverGrows) {
+    keep_command_list(entries, loaded, "", file);
+    keep_command_list(entries, loaded, "X", file);
+    write_file("@S\r\n\nVER\rlast");
+    EXPECT_EQ(keep_command_list(entries, loaded, "XY", file), ListChange::Replaced);
+    EXPECT_EQ(entries, (std::vector<std::string>{"@S", "", "VER", "last"}));
+    EXPECT_TRUE(loaded);
+    EXPECT_EQ(keep_command_list(entries, loaded, "new", file), ListChange::None);
+    write_file("other\n");
+    EXPECT_EQ(keep_command_list(entries, loaded, "new2", file), ListChange::None);
+    EXPECT_EQ(entries.size(), 4u);
+}
+
+TEST(LinkTest, TestLinesAndBytesForOneMotorAndForAll) {
+    Bench b;
+    b.sim.set_silent(true);
+    test_connection(b.port, b.out, "1");
+    test_connection(b.port, b.out, "*");
+    EXPECT_EQ(b.out.lines, (std::vector<std::string>{"-> #1 ", "<- ", "-> #* ", "<- "}));
+    EXPECT_EQ(b.sim.received(), "#1 \r#* \r");
+}
+
+TEST(LinkTest, TestShowsTheReplyWithoutLineFeedsAndNuls) {
+    Bench b;
+    b.sim.set_silent(true);
+    b.sim.emit(std::string("a\nb\0c\r", 6));
+    settle();
+    test_connection(b.port, b.out, "1");
+    EXPECT_EQ(b.out.last(), "<- abc\r");
+}
+
+TEST(LinkTest, PollDetectsSixByteOkReplyOnly) {
+    Bench padded;  // "001@OK" CR: bytes 3..5 are "@OK"
+    EXPECT_TRUE(poll_cycle(padded.port, padded.out, "1"));
+    EXPECT_EQ(padded.out.lines, (std::vector<std::string>{"-> #1@S\r", "<- 001@OK"}));
+
+    Bench plain(plain_ids());  // "1@OK" CR: five bytes
+    EXPECT_FALSE(poll_cycle(plain.port, plain.out, "1"));
+    EXPECT_EQ(plain.sim.received(), "#1@S\r");
+
+    Bench all;
+    poll_cycle(all.port, all.out, "*");
+    EXPECT_EQ(all.sim.received(), "#*@S\r");
+
+    const unsigned char five[] = {'1', '@', 'O', 'K', '\r', 0};
+    EXPECT_FALSE(detects_device(five, 5));
+    const unsigned char six[] = {'x', 'y', 'z', '@', 'O', 'K'};
+    EXPECT_TRUE(detects_device(six, 6));
+}
+
+struct TickTimer {
+    int stops = 0;
+    int restarts = 0;
+    DebugLogTimerControl control{[this] { ++stops; }, [this] { ++restarts; }};
+};
+
+TEST(DebugLog, OneLinePerTickAndPartialLinesAtTheEnd) {
+    Bench b;
+    b.sim.set_silent(true);
+    TickTimer timer;
+    b.sim.emit("abc\rdef\r\nghi");
+    settle();
+    debug_log_tick(b.port, b.out, timer.control);
+    EXPECT_EQ(b.out.lines, std::vector<std::string>{"DEBUG: abc"});
+    debug_log_tick(b.port, b.out, timer.control);
+    EXPECT_EQ(b.out.last(), "DEBUG: def");
+    debug_log_tick(b.port, b.out, timer.control);
+    EXPECT_EQ(b.out.last(), "DEBUG (no ENDLINE): \nghi");
+    debug_log_tick(b.port, b.out, timer.control);  // nothing waiting
+    EXPECT_EQ(b.out.lines.size(), 3u);
+    EXPECT_EQ(timer.restarts, 4);
+    EXPECT_GE(timer.stops, 4);
+    EXPECT_EQ(b.sim.received(), "");
+}
+
+TEST(DebugLog, EndlessLineEndsTheTick) {
+    Bench b;
+    b.sim.set_silent(true);
+    b.sim.emit(std::string(kMaxDebugLineBytes + 10, 'x'));
+    settle();
+    TickTimer timer;
+    debug_log_tick(b.port, b.out, timer.control);
+    ASSERT_EQ(b.out.lines.size(), 1u);
+    EXPECT_EQ(b.out.last(), "DEBUG (no ENDLINE): " + std::string(kMaxDebugLineBytes, 'x'));
+}
+
+TEST(PortSettings, AppliesRateAndTimeoutOrRefusesUnusableTimeout) {
+    Bench b;
+    int configured = 0;
+    EXPECT_TRUE(apply_port_settings(b.port, "19200", "30", configured));
+    EXPECT_TRUE(b.port.is_open());
+    EXPECT_EQ(b.port.get_baud(), 19200u);
+    EXPECT_EQ(b.port.get_timeout(), 30u);
+    EXPECT_EQ(configured, 30);
+
+    for (const char* bad : {"abc", "-5", ""}) {
+        EXPECT_FALSE(apply_port_settings(b.port, "x", bad, configured)) << bad;
+        EXPECT_FALSE(b.port.is_open());
+        EXPECT_EQ(b.port.get_timeout(), 100u);
+        EXPECT_EQ(b.port.get_baud(), 115200u);
+        EXPECT_EQ(configured, 30);
+    }
+    EXPECT_TRUE(apply_port_settings(b.port, "115200", "0", configured));
+    EXPECT_EQ(configured, 0);
+}
+
+}  // namespace
