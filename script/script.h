@@ -4,7 +4,6 @@
 // script log.
 
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
