@@ -1,5 +1,5 @@
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <thread>
@@ -42,7 +42,8 @@ void ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& wind
         if (count == 0) {
             out.message(".");
         } else {
-            out.message(bytes_to_text(buffer, strnlen(buffer, sizeof buffer)));
+            const char* end = std::find(buffer, buffer + sizeof buffer, '\0');
+            out.message(bytes_to_text(buffer, static_cast<std::size_t>(end - buffer)));
         }
         cleared = count == 5 && std::string(buffer, 5) == expected;
     }
