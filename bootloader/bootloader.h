@@ -21,13 +21,13 @@ class BootloaderContext {
 public:
     virtual ~BootloaderContext() = default;
 
-    virtual std::string motor_id_text() const = 0;          // MotorID, as typed
-    virtual bool usb_compatibility() const = 0;              // chkUSBCompatibility
+    virtual std::string motor_id_text() const = 0;                // MotorID, as typed
+    virtual bool usb_compatibility() const = 0;                   // chkUSBCompatibility
     virtual std::vector<std::string> firmware_lines() const = 0;  // Firmware_View
     virtual void replace_firmware_lines(const std::vector<std::string>& lines) = 0;
-    virtual std::string firmware_file_name() const = 0;      // FirmwareFileName
-    virtual bool bootloader_baud() const = 0;                // BootloaderBaudCheckBox
-    virtual std::string baudrate_text() const = 0;           // BaudrateComboBox
+    virtual std::string firmware_file_name() const = 0;  // FirmwareFileName
+    virtual bool bootloader_baud() const = 0;            // BootloaderBaudCheckBox
+    virtual std::string baudrate_text() const = 0;       // BaudrateComboBox
     // Unchecks DebugLogCheckBox when it is checked, which stops the debug log.
     virtual void switch_off_debug_log() = 0;
     virtual std::vector<std::string> java_lines() const = 0;  // Java_View

@@ -105,7 +105,8 @@ bool Write96(serial& port, const FirmwareImage& image, int motor, Reporter& out)
     // A firmware with code in the last block would run without it: that is
     // no success, even though every block sent was accepted.
     if (!IsBlankBlock96(image, kUnsent96)) {
-        out.message("Warning: the data at 0xFF80 ... 0xFFFF was not written (96 Byte binary mode) !");
+        out.message(
+            "Warning: the data at 0xFF80 ... 0xFFFF was not written (96 Byte binary mode) !");
         return false;
     }
     out.message("Firmware successfully written");

@@ -91,7 +91,7 @@ bool Run(bool usb) {
     }
 
     const double frame_bytes = kBlocks * (1544.0 + 2.0);  // frame, then "k" CR
-    const double drain = 0.011;                            // one empty 1-byte read at 1 ms
+    const double drain = 0.011;                           // one empty 1-byte read at 1 ms
     const double loop_bound = LineSeconds(frame_bytes) + kBlocks * drain;
     const double stale_read = (10.0 * 64 + kReadTimeoutMs) / 1000.0;
     const double version = LineSeconds(4 + 7);  // "#1 " CR, "BLV:02" CR
@@ -110,8 +110,7 @@ bool Run(bool usb) {
 }  // namespace
 
 int main() {
-    std::printf("1536-byte mode, full image (86 data frames), simulator paced at %u baud\n",
-                kBaud);
+    std::printf("1536-byte mode, full image (86 data frames), simulator paced at %u baud\n", kBaud);
     const bool plain = Run(false);
     const bool pieces = Run(true);
     return plain && pieces ? 0 : 1;

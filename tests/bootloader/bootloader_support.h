@@ -2,6 +2,8 @@
 // What the bootloader tests share: a window made of plain fields, a port
 // backend that records what was written, and real HEX files on disk.
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -10,8 +12,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "bootloader/bootloader.h"
 #include "firmware/documents.h"

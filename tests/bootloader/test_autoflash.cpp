@@ -24,8 +24,8 @@ protected:
         SimConfig config;
         config.restart_zero_answers = 2;
         sim = std::make_unique<SimController>(config);
-        port = std::make_unique<serial>(rec, sim->path(), 20,
-                                        std::make_unique<RecordingBackend>(log));
+        port =
+            std::make_unique<serial>(rec, sim->path(), 20, std::make_unique<RecordingBackend>(log));
         port->set_baud(baud);
         motor = std::make_unique<motor_com>(*port);
         motor->set_id(1);
@@ -119,10 +119,10 @@ TEST_F(AutoFlashTest, WithoutTheSpeedSwitchTheRateNeverChanges) {
 
     Run();
 
-    EXPECT_EQ(rec.lines, (std::vector<std::string>{
-                             ":baud 0", "Bootloader started", "HEXFILE loaded",
-                             "Writing in 1536 Byte binary mode !",
-                             "Firmware successfully written", "Bootloader terminated"}));
+    EXPECT_EQ(rec.lines,
+              (std::vector<std::string>{":baud 0", "Bootloader started", "HEXFILE loaded",
+                                        "Writing in 1536 Byte binary mode !",
+                                        "Firmware successfully written", "Bootloader terminated"}));
     EXPECT_TRUE(std::all_of(log->bauds.begin(), log->bauds.end(),
                             [](std::uint32_t r) { return r == 57600; }));
     const auto commands = Commands();

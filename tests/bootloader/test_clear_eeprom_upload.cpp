@@ -21,8 +21,8 @@ protected:
         config.motor_ids = {motor_id};
         config.eeprom_clear_delay_ms = clear_delay_ms;
         sim = std::make_unique<SimController>(config);
-        port = std::make_unique<serial>(rec, sim->path(), 20,
-                                        std::make_unique<RecordingBackend>(log));
+        port =
+            std::make_unique<serial>(rec, sim->path(), 20, std::make_unique<RecordingBackend>(log));
         motor = std::make_unique<motor_com>(*port);
         motor->set_id(motor_id);
     }
@@ -108,8 +108,8 @@ TEST_F(LineTest, UploadStopsAtTheFirstWrongEcho) {
 
     EXPECT_FALSE(UploadProgram(*port, *motor, rec, window));
 
-    EXPECT_EQ(rec.lines, (std::vector<std::string>{"(JS", "comm error:", "->(J262145",
-                                                   "<-(j262145"}));
+    EXPECT_EQ(rec.lines,
+              (std::vector<std::string>{"(JS", "comm error:", "->(J262145", "<-(j262145"}));
     const auto commands = Commands();
     EXPECT_EQ(commands.back(), "(J262145");
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "(JI"), 0);

@@ -74,10 +74,10 @@ FirmwareImage Blank() {
 TEST_F(WriteTest, Mode1536SendsDataBlocksAndClearsBlankOnes) {
     Start("02");
     FirmwareImage wanted = Blank();
-    Program(wanted, 0, 0x800);               // block 0, full
-    Program(wanted, 0x4100, 0x4104);         // one word of block 8
-    Program(wanted, 0x2A800, 0x2B000);       // the last block
-    Program(wanted, 0x2B000, 0x2B100);       // beyond the mode's range
+    Program(wanted, 0, 0x800);          // block 0, full
+    Program(wanted, 0x4100, 0x4104);    // one word of block 8
+    Program(wanted, 0x2A800, 0x2B000);  // the last block
+    Program(wanted, 0x2B000, 0x2B100);  // beyond the mode's range
     OpenImage(wanted);
 
     EXPECT_TRUE(Write());
@@ -381,13 +381,11 @@ protected:
 
 TEST_P(RealFile, Mode1536) { WriteRealFile("02", kEnd1536); }
 
-INSTANTIATE_TEST_SUITE_P(Hex, RealFile,
-                         ::testing::Values("dspic33fj128mc802_blink_small",
-                                           "dspic33ep32mc202_microarrays_crlf",
-                                           "pic24fj128ga010_fileio_crlf",
-                                           "dspic30f4013_tictoc_c30_crlf",
-                                           "dspic33ep512gm310_ps040_large",
-                                           "dspic33fj256gp506_audiofx_c30_large"));
+INSTANTIATE_TEST_SUITE_P(
+    Hex, RealFile,
+    ::testing::Values("dspic33fj128mc802_blink_small", "dspic33ep32mc202_microarrays_crlf",
+                      "pic24fj128ga010_fileio_crlf", "dspic30f4013_tictoc_c30_crlf",
+                      "dspic33ep512gm310_ps040_large", "dspic33fj256gp506_audiofx_c30_large"));
 
 class SmallRealFile : public RealFile {};
 
