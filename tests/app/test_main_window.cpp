@@ -325,6 +325,21 @@ TEST(PortDialog, ShownModallyOnceAtFirstShowingWithThePortSelected) {
     EXPECT_EQ(b.w->ConfiguredTimeout, 0);
 }
 
+TEST(PortDialog, FirstRunOkThenEnterShowsTheControllersReply) {
+    WindowBench b;
+    b.dialogs.on_modal = [&](QDialog& d) {
+        static_cast<TCommDialog&>(d).BitBtnOk->click();
+    };
+    b.w->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.dialogs.modal_runs.empty(); }, 2000));
+    EXPECT_TRUE(b.w->port().is_open());
+    EXPECT_EQ(b.w->ConfiguredTimeout, 100);
+    QTest::keyClicks(b.w->cmbCommand->lineEdit(), "VER");
+    QTest::keyClick(b.w->cmbCommand->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(b.sim.received(), "#1VER\r");
+    EXPECT_EQ(b.lines(), std::vector<std::string>{"VER"});
+}
+
 TEST(PortDialog, OkAppliesTheSettingsOrSaysItCouldNotOpen) {
     WindowBench b;
     Tmain_window& w = *b.w;
