@@ -25,7 +25,7 @@ std::string received_bytes(const SimController& sim, std::size_t count) {
 }
 
 struct Bench {
-    explicit Bench(SimConfig config = {}, std::uint32_t timeout_ms = 20)
+    explicit Bench(SimConfig config = {}, std::uint32_t timeout_ms = 100)
         : sim(std::move(config)), port(out, sim.path(), timeout_ms), motor(port) {}
     SimController sim;
     Recorder out;
@@ -37,6 +37,11 @@ SimConfig plain_ids() {
     SimConfig c;
     c.padded_ids = false;
     return c;
+}
+
+// Every command is answered with `reply_proper` behind the motor number.
+void answer_with(SimController& sim, const std::string& reply_proper) {
+    sim.set_responder([reply_proper](const std::string&) -> std::optional<std::string> { return reply_proper; });
 }
 
 TEST(MotorCom, FramesOnTheWire) {
@@ -67,15 +72,12 @@ TEST(MotorCom, FramesOnTheWire) {
 
 TEST(MotorCom, ReplyLinesLoseMotorNumberAndCr) {
     Bench b(plain_ids());
-    std::string reply_proper;
-    b.sim.set_responder([&](const std::string&) -> std::optional<std::string> { return reply_proper; });
-
     const struct {
         std::string proper;  // behind the simulator's "1"
         std::string text;
     } cases[] = {{"A", "A"}, {"2", "2"}, {"", "1"}, {"23A", "A"}, {"+5", "+5"}};
     for (const auto& c : cases) {
-        reply_proper = c.proper;
+        answer_with(b.sim, c.proper);
         EXPECT_EQ(b.motor.query("x"), c.text) << "reply 1" << c.proper;
     }
     EXPECT_EQ(b.sim.received(), "#1x\r#1x\r#1x\r#1x\r#1x\r");
@@ -83,14 +85,12 @@ TEST(MotorCom, ReplyLinesLoseMotorNumberAndCr) {
 
 TEST(MotorCom, NumbersInReplies) {
     Bench b(plain_ids());
-    std::string reply_proper;
-    b.sim.set_responder([&](const std::string&) -> std::optional<std::string> { return reply_proper; });
     const struct {
         std::string proper;
         int number;
     } cases[] = {{"Z123", 123}, {"-45", -45}, {"A5", 0}, {":baud+19200", 19200}, {"+7", 7}, {"x12ms", 12}};
     for (const auto& c : cases) {
-        reply_proper = c.proper;
+        answer_with(b.sim, c.proper);
         EXPECT_EQ(b.motor.query_number("q"), c.number) << c.proper;
     }
     b.sim.set_silent(true);
