@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/line_guard.h"
 #include "common/reporter.h"
@@ -165,6 +166,20 @@ public:
     void DebugLogCheckBoxClick();
     void DebugLogTimerTimer();
 
+    void Open1Click();
+    void SaveClick();
+    void PageControlChange();
+    void cmbCommandkeydown();  // OnClick of ActionBtn
+    void AutoFlashButtonClick();
+    void ClearEepromButtonClick();
+    void btnDumpEEPromClick();
+    void btnCoreDumpClick();
+    void btnBootCrashClick();
+    void cmdTimerTimer();
+
+    // The file dialog of the script log.
+    FileDialogSettings* ScriptLogDialog = nullptr;
+
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -176,6 +191,10 @@ private:
     void create_menu();
     void connect_handlers();
     void send_command(bool run_events);
+    void write_firmware();
+    void upload_program();
+    void run_script();
+    void dump(int first, int last);
     void select_port_in_dialog();
     std::string motor_text() const;
 
@@ -193,6 +212,10 @@ private:
 
 // The controls the port release switches off and back on, in that order.
 QList<QWidget*> release_controls(const Tmain_window& window);
+
+// The lines of a text view, and replacing them; an empty view has no lines.
+std::vector<std::string> view_lines(const QPlainTextEdit* view);
+void set_view_lines(QPlainTextEdit* view, const std::vector<std::string>& lines);
 
 // Latin-1 both ways: the line carries 8-bit text, and no byte may be lost
 // between a control and the wire.

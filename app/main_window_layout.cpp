@@ -217,6 +217,7 @@ void Tmain_window::create_controls() {
     SaveFirmwareDialog =
         new FileDialogSettings(this, "SaveFirmwareDialog", "Configuration Files|*.cfg", "cfg");
     EEDump = new FileDialogSettings(this, "EEDump", "EEProm Dump | *.eed", "eed", "EEPromDump");
+    ScriptLogDialog = new FileDialogSettings(this, "ScriptLogDialog", QString());
 }
 
 void Tmain_window::create_menu() {
@@ -270,4 +271,15 @@ void Tmain_window::connect_handlers() {
     connect(MotorID, &QComboBox::currentTextChanged, this, &Tmain_window::MotorIDChange);
     connect(DebugLogCheckBox, &QCheckBox::toggled, this, &Tmain_window::DebugLogCheckBoxClick);
     connect(DebugLogTimer, &QTimer::timeout, this, &Tmain_window::DebugLogTimerTimer);
+
+    connect(Open1, &QAction::triggered, this, &Tmain_window::Open1Click);
+    connect(Save, &QAction::triggered, this, &Tmain_window::SaveClick);
+    connect(PageControl, &QTabWidget::currentChanged, this, &Tmain_window::PageControlChange);
+    connect(ActionBtn, &QPushButton::clicked, this, &Tmain_window::cmbCommandkeydown);
+    connect(AutoFlashButton, &QPushButton::clicked, this, &Tmain_window::AutoFlashButtonClick);
+    connect(ClearEepromButton, &QPushButton::clicked, this, &Tmain_window::ClearEepromButtonClick);
+    connect(btnDumpEEProm, &QPushButton::clicked, this, &Tmain_window::btnDumpEEPromClick);
+    connect(btnCoreDump, &QPushButton::clicked, this, &Tmain_window::btnCoreDumpClick);
+    connect(btnBootCrash, &QPushButton::clicked, this, &Tmain_window::btnBootCrashClick);
+    connect(cmdTimer, &QTimer::timeout, this, &Tmain_window::cmdTimerTimer);
 }

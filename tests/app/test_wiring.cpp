@@ -1,0 +1,146 @@
+// The documents, the Write action by tab, the bootloader buttons and the
+// dumps, wired into the window and run against the simulated controller.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "firmware/flashmem.h"
+#include "window_bench.h"
+
+namespace {
+
+// One data record of six bytes at address 0 (two 24-bit words and padding).
+const char* const kHex =
+    ":0600000001020300040500E3\n"
+    ":00000001FF\n";
+
+std::string write_file(const QTemporaryDir& dir, const char* name, const std::string& bytes) {
+    const std::string path = dir.filePath(name).toStdString();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+SimConfig in_bootloader() {
+    SimConfig c;
+    c.start_in_bootloader = true;
+    return c;
+}
+
+TEST(Documents, OpeningAHexFileEnablesWriteAndAutoFlashAndWriteWorks) {
+    WindowBench b(in_bootloader());
+    Tmain_window& w = *b.w;
+    QTemporaryDir dir;
+    const std::string hex = write_file(dir, "motor.HEX", kHex);
+    w.PageControl->setCurrentWidget(w.ConfigTab);
+
+    b.dialogs.file_answers.push_back(hex);
+    w.Open1->trigger();
+    EXPECT_EQ(b.dialogs.file_dialogs.back(), "OpenFirmwareDialog");
+    EXPECT_EQ(w.PageControl->currentWidget(), w.FirmwareTab);
+    EXPECT_EQ(w.FirmwareFileName, hex);
+    EXPECT_EQ(view_lines(w.Firmware_View),
+              (std::vector<std::string>{":0600000001020300040500E3", ":00000001FF"}));
+    EXPECT_EQ(w.ActionBtn->text(), "write Firmware");
+    EXPECT_TRUE(w.ActionBtn->isEnabled());
+    EXPECT_TRUE(w.AutoFlashButton->isEnabled());
+    EXPECT_FALSE(w.Save->isEnabled());
+    EXPECT_EQ(w.FirmwareImage->bytes[0], 0x01);
+
+    w.DebugLogCheckBox->setChecked(true);
+    w.ActionBtn->click();
+    EXPECT_EQ(b.last_line(), "Firmware successfully written");
+    EXPECT_FALSE(w.DebugLogCheckBox->isChecked());
+    EXPECT_FALSE(w.DebugLogTimer->isActive());
+
+    // Cancelling the dialog changes nothing.
+    w.Open1->trigger();
+    EXPECT_EQ(w.FirmwareFileName, hex);
+}
+
+TEST(Documents, ScriptFromTheConfigurationTabRunsAndSaves) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    QTemporaryDir dir;
+    b.dialogs.file_answers.push_back(write_file(dir, "setup.cfg", "#output hello\r\nVER\r\n"));
+    w.Open1->trigger();
+    EXPECT_EQ(w.PageControl->currentWidget(), w.ConfigTab);
+    EXPECT_EQ(w.ActionBtn->text(), "write Configuration");
+    EXPECT_TRUE(w.Save->isEnabled());
+
+    w.ActionBtn->click();
+    EXPECT_EQ(b.lines(), (std::vector<std::string>{"->  hello", "-> VER", "<- VER"}));
+    EXPECT_EQ(b.sim.received(), "#1VER\r");
+    EXPECT_EQ(w.port().get_timeout(), 100u);  // back to the port dialog's time-out
+
+    const std::string saved = dir.filePath("copy.cfg").toStdString();
+    b.dialogs.file_answers.push_back(saved);
+    w.Save->trigger();
+    EXPECT_EQ(b.dialogs.file_dialogs.back(), "SaveFirmwareDialog");
+    EXPECT_EQ(read_file(saved), "#output hello\nVER\n");
+}
+
+TEST(Documents, ReleasedPortKeepsTheWriteButtonOffOnEveryTabButMaintenance) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    QTemporaryDir dir;
+    b.dialogs.file_answers.push_back(write_file(dir, "notes.txt", "x"));
+    w.Open1->trigger();
+    EXPECT_EQ(w.ActionBtn->text(), "write Firmware");
+    EXPECT_FALSE(w.ActionBtn->isEnabled());
+
+    w.PageControl->setCurrentWidget(w.ConfigTab);
+    EXPECT_TRUE(w.ActionBtn->isEnabled());
+    w.disconnectComCheckBox->click();
+    w.PageControl->setCurrentWidget(w.tabMaintenance);
+    EXPECT_FALSE(w.ActionBtn->isEnabled());
+    w.PageControl->setCurrentWidget(w.ConfigTab);
+    EXPECT_FALSE(w.ActionBtn->isEnabled());
+}
+
+TEST(Maintenance, BootCrashDumpGoesToTheChosenFile) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("crash.eed").toStdString();
+    b.dialogs.file_answers.push_back(path);
+    w.btnBootCrash->click();
+    EXPECT_EQ(b.dialogs.file_dialogs.back(), "EEDump");
+    const std::string text = read_file(path);
+    EXPECT_EQ(text.rfind("0x1D00\t", 0), 0u);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 16);
+    EXPECT_TRUE(text.ends_with("\n0x1E00\t"));
+    EXPECT_EQ(w.ProgressBar->maximum(), 255);
+
+    b.sim.clear_log();
+    w.btnCoreDump->click();  // cancelled: nothing is sent
+    EXPECT_EQ(b.sim.received(), "");
+}
+
+TEST(Maintenance, ClearEepromReportsItsResult) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    w.ClearEepromButton->click();
+    EXPECT_EQ(b.sim.eeprom_clears(), 1);
+    EXPECT_EQ(b.last_line(), "OK");
+}
+
+}  // namespace
