@@ -252,7 +252,7 @@ struct SimController::Impl {
 
     void feed(const std::uint8_t* bytes, std::size_t count, Clock::time_point now) {
         received.append(reinterpret_cast<const char*>(bytes), count);
-        if (pace_baud) line_free = std::max(line_free, now) + byte_time() * count;
+        if (pace_baud) line_free = std::max(line_free, now) + byte_time() * static_cast<long>(count);
         for (std::size_t i = 0; i < count; ++i) feed_byte(static_cast<char>(bytes[i]), now);
     }
 
