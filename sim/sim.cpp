@@ -219,8 +219,8 @@ struct SimController::Impl {
                 n = std::min<std::size_t>(n, 1 + static_cast<std::size_t>(late / byte_time()));
             }
             const ssize_t w = ::write(master, c.bytes.data() + out_pos, n);
-            if (w < 0) {
-                if (errno == EAGAIN || errno == EINTR) {
+            if (w <= 0) {
+                if (w == 0 || errno == EAGAIN || errno == EINTR) {
                     want_writable = true;
                     return Clock::time_point::max();
                 }
