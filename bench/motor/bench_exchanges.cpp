@@ -4,8 +4,9 @@
 // against a baseline in the same run: the same exchanges done with bare
 // write/poll/read calls on the pty. Paced at 115,200 baud, the elapsed time is
 // set against the line-rate bound: every byte of every command and reply,
-// ten bits each. The simulator runs on its own thread, so the CPU time is that
-// of the calling thread only.
+// ten bits each, and against the bare exchanges paced the same way. The
+// simulator runs on its own thread, so the CPU time is that of the calling
+// thread only.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -82,6 +83,20 @@ int bare_exchange(int fd, int address) {
     return plus == std::string::npos ? -1 : std::stoi(reply.substr(plus + 1));
 }
 
+Figures measure_bare(std::uint32_t pace_baud) {
+    SimConfig config;
+    config.pace_baud = pace_baud;
+    SimController sim(config);
+    const int fd = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    ::tcgetattr(fd, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(fd, TCSANOW, &t);
+    const Figures f = measure([fd](int a) { return bare_exchange(fd, a); });
+    ::close(fd);
+    return f;
+}
+
 void print(const char* name, const Figures& f) {
     std::printf("%-28s %8.3f s  %9.0f exchanges/s  CPU %6.2f us/exchange%s\n", name, f.seconds,
                 kExchanges / f.seconds, f.cpu_seconds * 1e6 / kExchanges,
@@ -94,17 +109,7 @@ int main() {
     QuietReporter out;
     std::printf("%d \"(E\" exchanges through motor_com\n\n", kExchanges);
 
-    Figures bare;
-    {
-        SimController sim;
-        const int fd = ::open(sim.path().c_str(), O_RDWR | O_NOCTTY);
-        termios t{};
-        ::tcgetattr(fd, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(fd, TCSANOW, &t);
-        bare = measure([fd](int a) { return bare_exchange(fd, a); });
-        ::close(fd);
-    }
+    const Figures bare = measure_bare(0);
     print("baseline (bare syscalls)", bare);
 
     Figures unpaced;
@@ -137,7 +142,11 @@ int main() {
     print("motor_com, paced 115200", paced);
     std::printf("%-28s %8.3f s line-rate bound, ratio %.3f (target <= 1.05)\n", "", bound,
                 paced.seconds / bound);
+    const Figures bare_paced = measure_bare(kBaud);
+    print("baseline paced 115200", bare_paced);
+    std::printf("%-28s ratio %.3f to the bound: what the pty and the simulator cost by themselves\n",
+                "", bare_paced.seconds / bound);
     const double cpu_us = unpaced.cpu_seconds * 1e6 / kExchanges;
     std::printf("%-28s CPU %.2f us/exchange unpaced (target <= 50)\n", "", cpu_us);
-    return unpaced.wrong || paced.wrong ? 1 : 0;
+    return unpaced.wrong || paced.wrong || bare.wrong || bare_paced.wrong ? 1 : 0;
 }
