@@ -3,7 +3,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -400,6 +402,38 @@ TEST(Sim, VanishBreaksTheLineAndStopRemovesTheLink) {
     EXPECT_LT(::open(sim.path().c_str(), O_RDWR | O_NOCTTY), 0);
 
     sim.stop();
+    EXPECT_NE(::lstat(link.c_str(), &st), 0);
+}
+
+TEST(SimProgram, PrintsThePathAnswersAndCleansUpOnSigterm) {
+    const std::string link = ::testing::TempDir() + "kfu-sim-program-" + std::to_string(::getpid());
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::execl(KFU_SIM_PROGRAM, "kfu-sim", "--link", link.c_str(), "--id", "2", "--id", "5", "--plain-ids",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string path;
+    char c;
+    while (::read(out[0], &c, 1) == 1 && c != '\n') path += c;
+    ::close(out[0]);
+    ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+
+    {
+        RawLine line(link);
+        line.send("#5(E3\r#1(E3\r#*(E4\r");
+        EXPECT_EQ(line.read(8), "5+3\r2+4\r");
+    }
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    struct stat st{};
     EXPECT_NE(::lstat(link.c_str(), &st), 0);
 }
 
