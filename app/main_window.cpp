@@ -175,7 +175,13 @@ std::string Tmain_window::motor_text() const { return to_bytes(MotorID->currentT
 
 // --- Reporter ---
 
-void Tmain_window::message(const std::string& line) { Message->appendPlainText(from_bytes(line)); }
+void Tmain_window::message(const std::string& line) {
+    // A CR or LF inside a line (a poll request, a reply shown as received)
+    // would otherwise break it in two; they are shown as their symbols.
+    QString shown = from_bytes(line);
+    shown.replace(QChar('\r'), QChar(0x240D)).replace(QChar('\n'), QChar(0x240A));
+    Message->appendPlainText(shown);
+}
 
 void Tmain_window::box(const std::string& text, const std::string& caption, BoxIcon icon) {
     dialogs_.box(this, text, caption, icon);

@@ -206,7 +206,7 @@ TEST(Link, PollingStopsAtASixByteOkReplyWithABoxAndALine) {
     ASSERT_EQ(b.dialogs.boxes.size(), 1u);
     EXPECT_EQ(b.dialogs.boxes[0].text, "Device detected");
     EXPECT_EQ(b.dialogs.boxes[0].caption, "Info");
-    EXPECT_EQ(b.last_line(), "Device detected");
+    EXPECT_EQ(b.lines(), (std::vector<std::string>{"-> #1@S\u240D", "<- 001@OK", "Device detected"}));
     EXPECT_EQ(b.sim.received(), "#1@S\r");
 }
 

@@ -114,6 +114,18 @@ TEST(Documents, ReleasedPortKeepsTheWriteButtonOffOnEveryTabButMaintenance) {
     EXPECT_FALSE(w.ActionBtn->isEnabled());
     w.PageControl->setCurrentWidget(w.ConfigTab);
     EXPECT_FALSE(w.ActionBtn->isEnabled());
+    w.clearCommandWindow->trigger();
+    EXPECT_FALSE(w.ActionBtn->isEnabled());
+
+    w.disconnectComCheckBox->click();
+    w.clearCommandWindow->trigger();  // an empty script may still be run
+    EXPECT_TRUE(w.ActionBtn->isEnabled());
+    w.PageControl->setCurrentWidget(w.tabMaintenance);
+    w.clearCommandWindow->trigger();
+    EXPECT_TRUE(w.ActionBtn->isEnabled());
+    w.PageControl->setCurrentWidget(w.FirmwareTab);
+    w.clearCommandWindow->trigger();
+    EXPECT_FALSE(w.ActionBtn->isEnabled());
 }
 
 TEST(Maintenance, BootCrashDumpGoesToTheChosenFile) {

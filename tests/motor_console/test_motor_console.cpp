@@ -96,13 +96,6 @@ protected:
     bool loaded = false;
 };
 
-TEST_F(CommandList, WithoutFileEveryNewTextIsAddedIgnoringCase) {
-    for (const char* text : {"", "A", "AB", "a", "ab"}) keep_command_list(entries, loaded, text, file);
-    EXPECT_EQ(entries, (std::vector<std::string>{"", "A", "AB"}));
-    EXPECT_FALSE(loaded);
-    EXPECT_FALSE(fs::exists(file));
-}
-
 TEST_F(CommandList, FileReplacesTheListOnceAndNeverGrows) {
     keep_command_list(entries, loaded, "", file);
     keep_command_list(entries, loaded, "X", file);
@@ -114,15 +107,6 @@ TEST_F(CommandList, FileReplacesTheListOnceAndNeverGrows) {
     write_file("other\n");
     EXPECT_EQ(keep_command_list(entries, loaded, "new2", file), ListChange::None);
     EXPECT_EQ(entries.size(), 4u);
-}
-
-TEST(LinkTest, TestLinesAndBytesForOneMotorAndForAll) {
-    Bench b;
-    b.sim.set_silent(true);
-    test_connection(b.port, b.out, "1");
-    test_connection(b.port, b.out, "*");
-    EXPECT_EQ(b.out.lines, (std::vector<std::string>{"-> #1 ", "<- ", "-> #* ", "<- "}));
-    EXPECT_EQ(b.sim.received(), "#1 \r#* \r");
 }
 
 TEST(LinkTest, TestShowsTheReplyWithoutLineFeedsAndNuls) {
