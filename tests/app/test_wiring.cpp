@@ -21,9 +21,9 @@
 
 namespace {
 
-// One data record of six bytes at address 0 (two 24-bit words and padding).
+// One data record of six bytes at address 0.
 const char* const kHex =
-    ":0600000001020300040500E3\n"
+    ":06000000010203000405EB\n"
     ":00000001FF\n";
 
 std::string write_file(const QTemporaryDir& dir, const char* name, const std::string& bytes) {
@@ -58,7 +58,7 @@ TEST(Documents, OpeningAHexFileEnablesWriteAndAutoFlashAndWriteWorks) {
     EXPECT_EQ(w.PageControl->currentWidget(), w.FirmwareTab);
     EXPECT_EQ(w.FirmwareFileName, hex);
     EXPECT_EQ(view_lines(w.Firmware_View),
-              (std::vector<std::string>{":0600000001020300040500E3", ":00000001FF"}));
+              (std::vector<std::string>{":06000000010203000405EB", ":00000001FF"}));
     EXPECT_EQ(w.ActionBtn->text(), "write Firmware");
     EXPECT_TRUE(w.ActionBtn->isEnabled());
     EXPECT_TRUE(w.AutoFlashButton->isEnabled());
@@ -74,6 +74,23 @@ TEST(Documents, OpeningAHexFileEnablesWriteAndAutoFlashAndWriteWorks) {
     // Cancelling the dialog changes nothing.
     w.Open1->trigger();
     EXPECT_EQ(w.FirmwareFileName, hex);
+}
+
+TEST(Documents, AutoFlashWritesTheOpenedFileToARunningController) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    QTemporaryDir dir;
+    b.dialogs.file_answers.push_back(write_file(dir, "motor.hex", kHex));
+    w.Open1->trigger();
+    w.AutoFlashButton->click();
+    const auto lines = b.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Firmware successfully written"), lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Bootloader terminated"), lines.end());
+    EXPECT_EQ(b.sim.flash()[0], 0x01);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "restoring Baudrate"), lines.end());
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.starts_with("Warning"); }),
+              0);
 }
 
 TEST(Documents, ScriptFromTheConfigurationTabRunsAndSaves) {
@@ -96,6 +113,21 @@ TEST(Documents, ScriptFromTheConfigurationTabRunsAndSaves) {
     w.Save->trigger();
     EXPECT_EQ(b.dialogs.file_dialogs.back(), "SaveFirmwareDialog");
     EXPECT_EQ(read_file(saved), "#output hello\nVER\n");
+}
+
+TEST(Documents, ProgramFromTheJavaTabIsUploaded) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    QTemporaryDir dir;
+    b.dialogs.file_answers.push_back(write_file(dir, "blink.prg", "\x34\x12\x78\x56\x01"));
+    w.Open1->trigger();
+    EXPECT_EQ(w.PageControl->currentWidget(), w.JavaTab);
+    EXPECT_EQ(view_lines(w.Java_View), (std::vector<std::string>{"(J4660", "(J153208"}));
+    EXPECT_EQ(w.ActionBtn->text(), "write Java");
+    ASSERT_TRUE(w.ActionBtn->isEnabled());
+    w.ActionBtn->click();
+    EXPECT_EQ(b.sim.received(), "#1(JS\r#1(J4660\r#1(J153208\r#1(JI\r");
+    EXPECT_EQ(b.lines(), (std::vector<std::string>{"(JS", "(JI"}));
 }
 
 TEST(Documents, ReleasedPortKeepsTheWriteButtonOffOnEveryTabButMaintenance) {
