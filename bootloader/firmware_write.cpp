@@ -145,9 +145,7 @@ bool WriteAscii(serial& port, int motor, Reporter& out, BootloaderContext& windo
 void DrainInput(serial& port) {
     const std::uint32_t previous = port.get_timeout();
     port.set_timeout(1);
-    std::uint8_t byte = 0;
-    while (port.read(&byte, 1) > 0) {
-    }
+    discard_input(port);
     port.set_timeout(previous);
 }
 

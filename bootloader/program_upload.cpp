@@ -11,9 +11,7 @@ bool UploadProgram(serial& port, motor_com& motor, Reporter& out, BootloaderCont
     out.set_progress_position(0);
     out.set_progress_max(static_cast<int>(lines.size()));
 
-    std::uint8_t byte = 0;
-    while (port.read(&byte, 1) == 1) {
-    }
+    discard_input(port);
 
     out.message(motor.query("(JS"));
     for (std::size_t i = 0; i < lines.size(); ++i) {

@@ -20,14 +20,6 @@ bool same_ignoring_case(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-void discard_input(serial& port, Reporter* events) {
-    for (int i = 0; i < kMaxDiscardBytes; ++i) {
-        if (events) events->process_events();
-        char c = 0;
-        if (port.read(&c, 1) != 1) break;
-    }
-}
-
 std::string send_console_command(serial& port, motor_com& motor, Reporter& out,
                                  const std::string& command, bool run_events) {
     discard_input(port, run_events ? &out : nullptr);

@@ -9,15 +9,6 @@ class serial;
 class motor_com;
 class Reporter;
 
-// A controller that never stops talking must not keep a command from going
-// out, so discarding gives up after this many bytes.
-constexpr int kMaxDiscardBytes = 4096;
-
-// Reads and throws away bytes that are already waiting, one at a time, until
-// a read brings nothing. With `events` set, pending window events run before
-// every read.
-void discard_input(serial& port, Reporter* events);
-
 // Discards stale input, sends `command` to the selected motor and appends the
 // reply line (empty when nothing came) to the message area.
 std::string send_console_command(serial& port, motor_com& motor, Reporter& out,

@@ -169,7 +169,8 @@ void serial::flush_input() {
     if (open_) {
         const int timeout_ms = read_timeout_for(1, read_timeout_ms_);
         std::uint8_t discard = 0;
-        while (backend_->read_bytes(&discard, 1, timeout_ms) > 0) {
+        for (int i = 0; i < kMaxDiscardBytes; ++i) {
+            if (backend_->read_bytes(&discard, 1, timeout_ms) <= 0) break;
         }
     }
     set_timeout(remembered);
@@ -211,4 +212,12 @@ void serial::list_ports(std::vector<std::string>& list) const {
         }
     }
     for (const auto& name : list_serial_ports()) add(name);
+}
+
+void discard_input(serial& port, Reporter* events) {
+    for (int i = 0; i < kMaxDiscardBytes; ++i) {
+        if (events) events->process_events();
+        std::uint8_t byte = 0;
+        if (port.read(&byte, 1) != 1) break;
+    }
 }

@@ -58,6 +58,15 @@ private:
     std::unique_ptr<SerialBackend> backend_;
 };
 
+// A controller that never stops talking must not hold a caller in a discard
+// loop, so discarding gives up after this many bytes.
+constexpr int kMaxDiscardBytes = 4096;
+
+// Reads and throws away waiting bytes one at a time, with the port's current
+// read time-out, until a read brings nothing (or fails). With `events` set,
+// pending window events run before every read.
+void discard_input(serial& port, Reporter* events = nullptr);
+
 // Lists tty devices with a real driver behind them under `sysfs_tty_dir`
 // (normally /sys/class/tty). Kept apart so tests can hand in a fake tree.
 std::vector<std::string> list_serial_ports(const std::string& sysfs_tty_dir = "/sys/class/tty");

@@ -149,3 +149,26 @@ TEST(MotorCom, BytesToText) {
 }
 
 }  // namespace
+
+namespace {
+
+// A controller that talks without a pause must not hold any of the discard
+// loops: each gives up after a bounded number of bytes.
+TEST(DiscardInput, EndsAgainstAControllerThatNeverStopsTalking) {
+    Bench b;
+    b.sim.set_debug_every(1ms, std::string(60, 'x') + "\r");
+    std::this_thread::sleep_for(20ms);
+
+    Recorder events;
+    const auto start = Clock::now();
+    discard_input(b.port, &events);
+    EXPECT_GT(events.events, 0);
+    EXPECT_LE(events.events, kMaxDiscardBytes);
+    b.port.flush_input();
+    b.port.set_timeout(1);
+    discard_input(b.port);
+    EXPECT_LT(Clock::now() - start, 20s);
+    b.sim.set_debug_every(0ms, "");
+}
+
+}  // namespace
