@@ -11,6 +11,20 @@ FileDialogSettings::FileDialogSettings(QObject* parent, const QString& name, con
     setObjectName(name);
 }
 
+QStringList name_filters(const QString& filter) {
+    QStringList filters;
+    const QStringList parts = filter.split('|');
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& p : parts[i + 1].split(';')) {
+            if (!p.trimmed().isEmpty()) patterns.append(p.trimmed());
+        }
+        if (patterns.isEmpty()) continue;
+        filters.append(parts[i].trimmed() + " (" + patterns.join(' ') + ")");
+    }
+    return filters;
+}
+
 namespace {
 
 QMessageBox::Icon to_qt(BoxIcon icon) {
@@ -28,7 +42,10 @@ std::optional<std::string> run_file_dialog(QWidget* owner, FileDialogSettings& s
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
-    dialog.setNameFilter(settings.filter);
+    // Handed over as it stands, the filter text would be taken as one list of
+    // blank-separated patterns, and no file would be listed at all.
+    const QStringList filters = name_filters(settings.filter);
+    if (!filters.isEmpty()) dialog.setNameFilters(filters);
     if (!settings.default_suffix.isEmpty()) dialog.setDefaultSuffix(settings.default_suffix);
     if (!settings.file_name.isEmpty()) dialog.selectFile(settings.file_name);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;

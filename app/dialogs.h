@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <string>
 
@@ -24,6 +25,10 @@ public:
     QString default_suffix;
     QString file_name;
 };
+
+// The filter text "Description|*.a;*.b|Other|*.c" as the toolkit's file
+// dialog expects it: "Description (*.a *.b)", "Other (*.c)".
+QStringList name_filters(const QString& filter);
 
 class Dialogs {
 public:

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <fstream>
 
+#include "app/dialogs.h"
 #include "app/howto_dlg.h"
 #include "app/software_dlg.h"
 #include "window_bench.h"
@@ -53,6 +58,31 @@ TEST(HowToBox, HoldsTheCribSheetAndIgnoresEscape) {
     EXPECT_TRUE(howto.isVisible());
     howto.Button1->click();
     EXPECT_FALSE(howto.isVisible());
+}
+
+TEST(FileDialogs, FiltersBecomeTheToolkitsFormAndListTheirFiles) {
+    WindowBench b;
+    const QStringList open = name_filters(b.w->OpenFirmwareDialog->filter);
+    EXPECT_EQ(open, (QStringList{"Korvane files (*.hex *.prg *.cfg)", "Java Program (*.prg)",
+                                 "Intel hex file (*.hex)", "configuration files (*.cfg)",
+                                 "all files (*.*)"}));
+    EXPECT_EQ(name_filters(b.w->EEDump->filter), QStringList{"EEProm Dump (*.eed)"});
+    EXPECT_EQ(name_filters(b.w->SaveFirmwareDialog->filter), QStringList{"Configuration Files (*.cfg)"});
+    EXPECT_TRUE(name_filters(b.w->ScriptLogDialog->filter).isEmpty());
+
+    // What the user sees: the first filter lists the three document kinds.
+    QTemporaryDir dir;
+    for (const char* name : {"fw.hex", "prog.prg", "setup.cfg", "notes.txt"}) {
+        std::ofstream((dir.path() + "/" + name).toStdString()) << "x";
+    }
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(open);
+    dialog.setDirectory(dir.path());
+    dialog.show();
+    auto* list = dialog.findChild<QListView*>("listView");
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount(list->rootIndex()) == 3; }, 3000));
 }
 
 }  // namespace
