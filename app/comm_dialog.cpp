@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStyle>
 #include <vector>
 
@@ -80,7 +81,9 @@ TCommDialog::TCommDialog(Tmain_window& main) : QDialog(&main), main_(main) {
 }
 
 void TCommDialog::showEvent(QShowEvent* event) {
-    FormCreate();
+    // Only a real showing refills the boxes; restoring the minimised dialog
+    // must not throw away a port name or rate the user has just typed.
+    if (!event->spontaneous()) FormCreate();
     QDialog::showEvent(event);
 }
 

@@ -385,4 +385,21 @@ TEST(PortDialog, OkAppliesTheSettingsOrSaysItCouldNotOpen) {
     EXPECT_EQ(d.TimeoutComboBox->currentText(), "10");  // kept for the next showing
 }
 
+TEST(PortDialog, RestoringTheMinimisedDialogKeepsWhatWasTyped) {
+    WindowBench b;
+    TCommDialog& d = *b.w->CommDialog;
+    b.w->SelectComPort1Click();
+    d.ComPortComboBox->setEditText("/dev/typed-port");
+    d.BaudrateComboBox->setEditText("9600");
+    d.setWindowState(Qt::WindowMinimized);
+    d.setWindowState(Qt::WindowNoState);
+    EXPECT_EQ(d.ComPortComboBox->currentText(), "/dev/typed-port");
+    EXPECT_EQ(d.BaudrateComboBox->currentText(), "9600");
+
+    d.hide();
+    b.w->SelectComPort1Click();  // a new showing refreshes both
+    EXPECT_EQ(d.ComPortComboBox->currentText().toStdString(), b.sim.path());
+    EXPECT_EQ(d.BaudrateComboBox->currentText(), "115200");
+}
+
 }  // namespace
