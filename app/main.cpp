@@ -20,7 +20,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    QApplication::setApplicationDisplayName("Firmware Util");
+    // The application's own name, which task bars show for it. A display name
+    // would be appended to every window caption by the X11 and Wayland
+    // platforms ("... — Firmware Util").
+    QApplication::setApplicationName("Firmware Util");
     int code = 0;
     try {
         Tmain_window main_window(dialogs);
