@@ -67,7 +67,8 @@ TEST(FileDialogs, FiltersBecomeTheToolkitsFormAndListTheirFiles) {
                                  "Intel hex file (*.hex)", "configuration files (*.cfg)",
                                  "all files (*.*)"}));
     EXPECT_EQ(name_filters(b.w->EEDump->filter), QStringList{"EEProm Dump (*.eed)"});
-    EXPECT_EQ(name_filters(b.w->SaveFirmwareDialog->filter), QStringList{"Configuration Files (*.cfg)"});
+    EXPECT_EQ(name_filters(b.w->SaveFirmwareDialog->filter),
+              QStringList{"Configuration Files (*.cfg)"});
     EXPECT_TRUE(name_filters(b.w->ScriptLogDialog->filter).isEmpty());
 
     // What the user sees: the first filter lists the three document kinds.
@@ -82,7 +83,8 @@ TEST(FileDialogs, FiltersBecomeTheToolkitsFormAndListTheirFiles) {
     dialog.show();
     auto* list = dialog.findChild<QListView*>("listView");
     ASSERT_NE(list, nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount(list->rootIndex()) == 3; }, 3000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return list->model()->rowCount(list->rootIndex()) == 3; }, 3000));
 }
 
 }  // namespace
