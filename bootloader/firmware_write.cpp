@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -191,8 +192,12 @@ bool WriteFirmware(serial& port, const FirmwareImage& image, Reporter& out,
         return false;
     }
     const std::string code{static_cast<char>(version[4]), static_cast<char>(version[5])};
-    if (code == "02" || code == "03") return Write1536(port, image, *motor, out, window);
-    if (code == "01") return Write96(port, image, *motor, out);
+    // Events run between blocks, and opening another HEX file meanwhile
+    // refills the window's image. The controller must get one file whole,
+    // not the first blocks of one and the rest of the other.
+    const auto started_with = std::make_unique<const FirmwareImage>(image);
+    if (code == "02" || code == "03") return Write1536(port, *started_with, *motor, out, window);
+    if (code == "01") return Write96(port, *started_with, *motor, out);
     if (code == "4J") return WriteAscii(port, *motor, out, window);
     out.message("Unknown Bootloader Version !");
     return false;

@@ -213,6 +213,31 @@ TEST_F(WriteTest, Mode96DoesNotClaimSuccessWhenTheLastBlockHoldsData) {
               "Warning: the data at 0xFF80 ... 0xFFFF was not written (96 Byte binary mode) !");
 }
 
+// Opening another HEX file while the write lets events run refills the
+// window's image; the controller must still get only the file the write
+// started with, not the first blocks of one and the rest of another.
+TEST_F(WriteTest, BinaryModesKeepToTheImageTheyStartedWith) {
+    for (const char* version : {"02", "01"}) {
+        SCOPED_TRACE(version);
+        rec = Recorder();
+        Start(version);
+        FirmwareImage wanted = Blank();
+        Program(wanted, 0, 0x100);
+        Program(wanted, 0x4000, 0x4100);
+        OpenImage(wanted);
+        rec.on_events = [this] {
+            if (rec.events != 2) return;
+            FillImage(image);
+            Program(image, 0x8000, 0x8100);
+        };
+
+        EXPECT_TRUE(Write());
+
+        EXPECT_EQ(FirstDifference(sim->flash(), wanted.bytes.data(), 0, kEnd96), -1);
+        EXPECT_EQ(rec.last(), "Firmware successfully written");
+    }
+}
+
 TEST_F(WriteTest, AsciiModeSendsEveryLineOfTheView) {
     Start("4J", 42);
     FirmwareImage wanted = Blank();
