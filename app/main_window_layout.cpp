@@ -6,7 +6,9 @@
 #include <QComboBox>
 #include <QFont>
 #include <QFontDatabase>
+#include <QEvent>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -30,6 +32,27 @@ W* named(W* widget, const char* name) {
     widget->setObjectName(name);
     return widget;
 }
+
+// Shift+Enter in a text edit inserts a line separator inside the same line,
+// which the script runner and Save would read as one line with a stray
+// character. In the script view every Enter starts a new line.
+class PlainLineBreaks : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                (key->modifiers() & Qt::ShiftModifier)) {
+                static_cast<QPlainTextEdit*>(watched)->textCursor().insertBlock();
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 QFont courier(int point_size) {
     QFont font("Courier");
@@ -108,6 +131,7 @@ void Tmain_window::create_controls() {
 
     Config_View = memo("Config_View", ConfigTab);
     Config_View->setTabChangesFocus(false);
+    Config_View->installEventFilter(new PlainLineBreaks(Config_View));
     Panel1 = named(new QWidget(ConfigTab), "Panel1");
     Panel1->setFixedHeight(21);
     LogSendCheckBox = check("LogSendCheckBox", "Log send Messages", true, Panel1);

@@ -118,6 +118,16 @@ TEST(MainWindow, ReleaseBoxSwitchesExactlyItsEightControls) {
     EXPECT_TRUE(received_soon(b.sim, "#1 \r"));
 }
 
+TEST(MainWindow, ShiftEnterInTheScriptViewStartsARealLine) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    QTest::keyClicks(w.Config_View, "A");
+    QTest::keyClick(w.Config_View, Qt::Key_Return, Qt::ShiftModifier);
+    QTest::keyClicks(w.Config_View, "B");
+    EXPECT_EQ(w.Config_View->document()->blockCount(), 2);
+    EXPECT_EQ(w.Config_View->document()->lastBlock().text(), "B");
+}
+
 TEST(Console, SendShowsTheReplyAndClearsOnRequest) {
     WindowBench b;
     Tmain_window& w = *b.w;
