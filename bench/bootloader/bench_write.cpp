@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "quiet_reporter.h"
 #include "bootloader/bootloader.h"
 #include "firmware/flashmem.h"
 #include "serial/serial.h"
@@ -28,7 +29,9 @@ constexpr std::uint32_t kReadTimeoutMs = 150;
 constexpr int kBlocks = 86;
 constexpr double kTarget = 1.03;
 
-class QuietReporter : public Reporter {
+// Notes when the block loop starts, so it can be timed apart from the
+// version exchange before it.
+class WriteReporter : public QuietReporter {
 public:
     Clock::time_point mode_started{};
     std::vector<std::string> lines;
@@ -37,16 +40,6 @@ public:
         if (line == "Writing in 1536 Byte binary mode !") mode_started = Clock::now();
         lines.push_back(line);
     }
-    void box(const std::string&, const std::string&, BoxIcon) override {}
-    void process_events() override {}
-    void set_progress_min(int) override {}
-    void set_progress_max(int) override {}
-    void set_progress_position(int value) override { position_ = value; }
-    int progress_position() const override { return position_; }
-    void repaint_progress() override {}
-
-private:
-    int position_ = 0;
 };
 
 struct Window : BootloaderContext {
@@ -70,7 +63,7 @@ bool Run(bool usb) {
     config.bootloader_version = "02";
     config.pace_baud = kBaud;
     SimController sim(config);
-    QuietReporter out;
+    WriteReporter out;
     serial port(out, sim.path(), kReadTimeoutMs);
     Window window;
     window.usb = usb;

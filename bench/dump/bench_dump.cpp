@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "quiet_reporter.h"
 #include "dump/dump.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
@@ -25,20 +26,6 @@ namespace {
 
 constexpr std::uint32_t kBaud = 115200;
 
-class QuietReporter : public Reporter {
-public:
-    void message(const std::string& line) override { std::fprintf(stderr, "%s\n", line.c_str()); }
-    void box(const std::string&, const std::string&, BoxIcon) override {}
-    void process_events() override {}
-    void set_progress_min(int) override {}
-    void set_progress_max(int) override {}
-    void set_progress_position(int value) override { position_ = value; }
-    int progress_position() const override { return position_; }
-    void repaint_progress() override {}
-
-private:
-    int position_ = 0;
-};
 
 // A shown window whose progress bar follows the dump and whose event queue
 // is run after every byte, as the main window's is.

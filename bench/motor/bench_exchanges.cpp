@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <string>
 
+#include "quiet_reporter.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
 #include "sim/sim.h"
@@ -27,19 +28,6 @@ namespace {
 constexpr int kExchanges = 16385;
 constexpr std::uint32_t kBaud = 115200;
 
-class QuietReporter : public Reporter {
-public:
-    void message(const std::string& line) override { std::fprintf(stderr, "%s\n", line.c_str()); }
-    void box(const std::string& text, const std::string&, BoxIcon) override {
-        std::fprintf(stderr, "box: %s\n", text.c_str());
-    }
-    void process_events() override {}
-    void set_progress_min(int) override {}
-    void set_progress_max(int) override {}
-    void set_progress_position(int) override {}
-    int progress_position() const override { return 0; }
-    void repaint_progress() override {}
-};
 
 double thread_cpu_seconds() {
     rusage u{};
