@@ -25,18 +25,13 @@
 
 #include "app/comm_dialog.h"
 #include "motor/motor_com.h"
+#include "support/sim_bench.h"
 #include "window_bench.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
-
-SimConfig plain_ids() {
-    SimConfig c;
-    c.padded_ids = false;
-    return c;
-}
 
 bool received_soon(const SimController& sim, const std::string& bytes) {
     return QTest::qWaitFor([&] { return sim.received().find(bytes) != std::string::npos; }, 2000);

@@ -10,6 +10,7 @@
 #include "serial/serial.h"
 #include "sim/sim.h"
 #include "support/recorder.h"
+#include "support/sim_bench.h"
 
 namespace {
 
@@ -24,20 +25,7 @@ std::string received_bytes(const SimController& sim, std::size_t count) {
     return sim.received();
 }
 
-struct Bench {
-    explicit Bench(SimConfig config = {}, std::uint32_t timeout_ms = 100)
-        : sim(std::move(config)), port(out, sim.path(), timeout_ms), motor(port) {}
-    SimController sim;
-    Recorder out;
-    serial port;
-    motor_com motor;
-};
-
-SimConfig plain_ids() {
-    SimConfig c;
-    c.padded_ids = false;
-    return c;
-}
+using Bench = SimBench;
 
 // Every command is answered with `reply_proper` behind the motor number.
 void answer_with(SimController& sim, const std::string& reply_proper) {

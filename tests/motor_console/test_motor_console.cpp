@@ -17,25 +17,16 @@
 #include "serial/serial.h"
 #include "sim/sim.h"
 #include "support/recorder.h"
+#include "support/sim_bench.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 
-struct Bench {
-    explicit Bench(SimConfig config = {}) : sim(std::move(config)), port(out, sim.path(), 20), motor(port) {}
-    SimController sim;
-    Recorder out;
-    serial port;
-    motor_com motor;
+struct Bench : SimBench {
+    explicit Bench(SimConfig config = {}) : SimBench(std::move(config), 20) {}
 };
-
-SimConfig plain_ids() {
-    SimConfig c;
-    c.padded_ids = false;
-    return c;
-}
 
 bool received_soon(const SimController& sim, const std::string& bytes) {
     for (int i = 0; i < 200 && sim.received().find(bytes) == std::string::npos; ++i) {
