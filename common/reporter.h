@@ -28,4 +28,18 @@ public:
     virtual int progress_position() const = 0;
     // Repaints the progress bar at once, without running other events.
     virtual void repaint_progress() = 0;
+
+    // A Yes/No question; No is the default answer, and a reporter that
+    // cannot ask anybody answers No.
+    virtual bool ask_yes_no(const std::string& text, const std::string& caption) {
+        (void)text;
+        (void)caption;
+        return false;
+    }
+
+    // True once the operation under way should end as soon as it can: the
+    // window is closing, or the user interrupted the command line. Long
+    // loops look at it after letting events run; what they leave behind is
+    // reported like any other failure, never as success.
+    virtual bool stop_requested() const { return false; }
 };
