@@ -5,7 +5,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-QString program_version() { return QStringLiteral(KFU_VERSION); }
+#include "common/version.h"
+
+QString program_version() { return QString::fromLatin1(kfu_version); }
 
 QStringList about_lines(const QString& version) {
     return {

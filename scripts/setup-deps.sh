@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, and
 # only those that are missing. Quiet when nothing is missing.
+#   bash scripts/setup-deps.sh [PACKAGE]...
+# Further packages named on the command line (scripts/package.sh's checkers)
+# are installed the same way.
 set -euo pipefail
 
 packages=(
@@ -8,6 +11,8 @@ packages=(
     qt6-base-dev libqt6test6 qt6-qpa-plugins
     libgtest-dev libgmock-dev
     srecord xvfb xauth
+    scdoc librsvg2-bin
+    "$@"
 )
 
 missing=()
@@ -21,4 +26,5 @@ sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# Other installs on the same machine may hold the package lock for a while.
+"${sudo_cmd[@]}" apt-get install -o DPkg::Lock::Timeout=600 -y -qq --no-install-recommends "${missing[@]}" >/dev/null

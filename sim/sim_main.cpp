@@ -1,5 +1,6 @@
 // kfu-sim: a simulated controller on a pseudo-terminal, for trying the tool
 // without hardware. Prints the pty path and answers until SIGINT or SIGTERM.
+// The options are described in sim/README.md and the manual page kfu-sim(1).
 
 #include <signal.h>
 
@@ -9,15 +10,31 @@
 #include <string>
 
 #include "common/int_text.h"
+#include "common/program_info.h"
 #include "sim/sim.h"
 
 namespace {
 
+constexpr const char* about_text =
+    "Usage: kfu-sim [OPTION]...\n"
+    "A simulated Korvane controller on a pseudo-terminal, for trying the tool\n"
+    "without hardware. Prints the terminal's path and answers until SIGINT or\n"
+    "SIGTERM.\n\n";
+
+constexpr const char* options_text =
+    "  --link PATH        keep a symbolic link to the terminal at PATH (removed at exit)\n"
+    "  --id N             answer as motor N, 0 to 999 (repeatable; default 1)\n"
+    "  --version CODE     bootloader version code, e.g. 01, 02 or 4J (default 02)\n"
+    "  --pace BAUD        send bytes at that line rate instead of at once\n"
+    "  --bootloader       start in the bootloader\n"
+    "  --debug-every MS   send the line \"DBG tick\" every MS milliseconds\n"
+    "  --plain-ids        \"1\" rather than \"001\" ahead of replies\n"
+    "  --usb-cr-acks      a CR ahead of each bootloader acknowledgement\n"
+    "  --help             show this text and exit\n"
+    "  --version          (without a code) show the program's version and exit\n";
+
 int usage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s [--link PATH] [--id N]... [--version CODE] [--pace BAUD]\n"
-                 "          [--bootloader] [--debug-every MS] [--plain-ids] [--usb-cr-acks]\n",
-                 program);
+    std::fprintf(stderr, "usage: %s [OPTION]...\n%s", program, options_text);
     return 2;
 }
 
@@ -44,7 +61,14 @@ int main(int argc, char** argv) {
             if (!ids_given) config.motor_ids.clear();
             ids_given = true;
             config.motor_ids.push_back(n);
-        } else if (arg == "--version" && has_value) {
+        } else if (arg == "--help") {
+            return print_answer("kfu-sim", std::string(about_text) + options_text);
+        } else if (arg == "--version") {
+            // "--version CODE" sets the bootloader's version, as it always has;
+            // on its own (or before another option) it asks for ours.
+            if (!has_value || argv[i + 1][0] == '-') {
+                return print_answer("kfu-sim", version_line("kfu-sim"));
+            }
             config.bootloader_version = argv[++i];
         } else if (arg == "--pace" && has_value) {
             if (!number(n, 0)) return usage(argv[0]);

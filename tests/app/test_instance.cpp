@@ -1,5 +1,6 @@
-// The real program as a process: a second instance is refused, and a
-// terminated instance closes its window and leaves nothing behind.
+// The real program as a process: a second instance is refused, a terminated
+// instance closes its window and leaves nothing behind, and --help and
+// --version are answered without a display.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,6 +12,8 @@
 #include <sys/file.h>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include "common/version.h"
 
 namespace {
 
@@ -68,6 +71,48 @@ TEST(SingleInstance, SecondStartIsRefusedWithExitCodeOne) {
     EXPECT_EQ(third.state(), QProcess::Running);
     ::kill(static_cast<pid_t>(third.processId()), SIGTERM);
     EXPECT_TRUE(third.waitForFinished(10000));
+}
+
+// No display, no platform plugin chosen: had the window toolkit been started,
+// it would have ended the program without an answer.
+QProcessEnvironment no_display() {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    return env;
+}
+
+TEST(InfoOptions, AnsweredOnStdoutWithoutADisplay) {
+    QProcess version;
+    version.setProcessEnvironment(no_display());
+    version.start(KFU_UTIL_PATH, {"--version"});
+    ASSERT_TRUE(version.waitForFinished(10000));
+    EXPECT_EQ(version.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(version.exitCode(), 0);
+    EXPECT_EQ(version.readAllStandardOutput().toStdString(),
+              std::string("korvane-util ") + kfu_version + "\n");
+    EXPECT_EQ(version.readAllStandardError().toStdString(), "");
+
+    // Behind an option of the toolkit's, and ahead of --version.
+    QProcess help;
+    help.setProcessEnvironment(no_display());
+    help.start(KFU_UTIL_PATH, {"-style", "fusion", "--help", "--version"});
+    ASSERT_TRUE(help.waitForFinished(10000));
+    EXPECT_EQ(help.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(help.exitCode(), 0);
+    const QString text = QString::fromUtf8(help.readAllStandardOutput());
+    EXPECT_TRUE(text.startsWith("Usage: korvane-util")) << text.toStdString();
+    EXPECT_TRUE(text.contains("korvane-util(1)")) << text.toStdString();
+}
+
+TEST(InfoOptions, AnAnswerThatCannotBeWrittenFails) {
+    QProcess version;
+    version.setProcessEnvironment(no_display());
+    version.setStandardOutputFile("/dev/full");
+    version.start(KFU_UTIL_PATH, {"--version"});
+    ASSERT_TRUE(version.waitForFinished(10000));
+    EXPECT_EQ(version.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(version.exitCode(), 1);
+    EXPECT_TRUE(version.readAllStandardError().contains("korvane-util"));
 }
 
 }  // namespace

@@ -13,8 +13,11 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <memory>
+#include <string>
 #include <thread>
+#include <vector>
 
+#include "common/version.h"
 #include "firmware/flashmem.h"
 #include "sim/sim.h"
 
@@ -403,6 +406,131 @@ TEST(Sim, VanishBreaksTheLineAndStopRemovesTheLink) {
 
     sim.stop();
     EXPECT_NE(::lstat(link.c_str(), &st), 0);
+}
+
+// kfu-sim as a process with its stdout (or the file `stdout_path`) and its
+// stderr on pipes. Never blocks past a deadline, so a program that does not end
+// fails the test instead of hanging it.
+class SimProgram {
+public:
+    explicit SimProgram(const std::vector<std::string>& args, const char* stdout_path = nullptr) {
+        int out[2], err[2];
+        if (::pipe(out) != 0 || ::pipe(err) != 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int target = stdout_path ? ::open(stdout_path, O_WRONLY) : out[1];
+            ::dup2(target, STDOUT_FILENO);
+            ::dup2(err[1], STDERR_FILENO);
+            std::vector<char*> argv{const_cast<char*>("kfu-sim")};
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(KFU_SIM_PROGRAM, argv.data());
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        ::close(err[1]);
+        out_fd_ = out[0];
+        err_fd_ = err[0];
+    }
+    ~SimProgram() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_fd_ >= 0) ::close(out_fd_);
+        if (err_fd_ >= 0) ::close(err_fd_);
+    }
+    bool started() const { return pid_ > 0; }
+
+    // The first line on stdout, without its line end.
+    std::string out_line() {
+        std::string line;
+        char c;
+        while (wait_readable(out_fd_) && ::read(out_fd_, &c, 1) == 1 && c != '\n') line += c;
+        return line;
+    }
+    void terminate() const { ::kill(pid_, SIGTERM); }
+    // Collects the rest of both outputs and the exit code (-1: no normal end).
+    int wait() {
+        drain(out_fd_, out);
+        drain(err_fd_, err);
+        int status = 0;
+        const pid_t ended = ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string out, err;
+
+private:
+    static bool wait_readable(int fd) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 10000) == 1;
+    }
+    static void drain(int fd, std::string& to) {
+        char buffer[4096];
+        ssize_t n = 0;
+        while (wait_readable(fd) && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+            to.append(buffer, n);
+    }
+
+    pid_t pid_ = -1;
+    int out_fd_ = -1, err_fd_ = -1;
+};
+
+TEST(SimProgram, VersionAndHelpAreAnsweredOnStdoutWithoutStarting) {
+    const std::string link = ::testing::TempDir() + "kfu-sim-info-" + std::to_string(::getpid());
+    {
+        SimProgram sim({"--link", link, "--version", "--id", "2"});
+        ASSERT_TRUE(sim.started());
+        EXPECT_EQ(sim.wait(), 0);
+        EXPECT_EQ(sim.out, std::string("kfu-sim ") + kfu_version + "\n");
+        EXPECT_EQ(sim.err, "");
+        struct stat st {};
+        EXPECT_NE(::lstat(link.c_str(), &st), 0) << "no simulator may have started";
+    }
+    {
+        SimProgram sim({"--version"});
+        EXPECT_EQ(sim.wait(), 0);
+        EXPECT_EQ(sim.out, std::string("kfu-sim ") + kfu_version + "\n");
+    }
+    {
+        SimProgram sim({"--help"});
+        EXPECT_EQ(sim.wait(), 0);
+        EXPECT_EQ(sim.out.rfind("Usage: kfu-sim", 0), 0u) << sim.out;
+        EXPECT_NE(sim.out.find("--link PATH"), std::string::npos);
+        EXPECT_EQ(sim.err, "");
+    }
+    // An answer that cannot be written is no success.
+    {
+        SimProgram sim({"--version"}, "/dev/full");
+        EXPECT_EQ(sim.wait(), 1);
+        EXPECT_NE(sim.err.find("kfu-sim"), std::string::npos);
+    }
+}
+
+TEST(SimProgram, BadOptionsGetTheUsageOnStderr) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--frobnicate"}, {"--id", "1000"}, {"--pace", "fast"}, {"--link"}}) {
+        SCOPED_TRACE(args[0]);
+        SimProgram sim(args);
+        EXPECT_EQ(sim.wait(), 2);
+        EXPECT_EQ(sim.out, "");
+        EXPECT_EQ(sim.err.rfind("usage: ", 0), 0u) << sim.err;
+    }
+}
+
+TEST(SimProgram, VersionWithACodeSetsTheBootloaderVersion) {
+    const std::string link = ::testing::TempDir() + "kfu-sim-code-" + std::to_string(::getpid());
+    SimProgram sim({"--bootloader", "--version", "4J", "--link", link});
+    ASSERT_EQ(sim.out_line().rfind("/dev/pts/", 0), 0u);
+    {
+        RawLine line(link);
+        line.send("#1 \r");
+        EXPECT_EQ(line.read(7), "BLV:4J\r");
+    }
+    sim.terminate();
+    EXPECT_EQ(sim.wait(), 0);
 }
 
 TEST(SimProgram, PrintsThePathAnswersAndCleansUpOnSigterm) {
