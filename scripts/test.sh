@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything with warnings as errors and runs all tests, then builds
-# again with the address and undefined-behaviour sanitizers and runs the
-# tests once more. Installs its own build dependencies when missing.
+# Builds everything with warnings as errors and runs all tests, builds the
+# Debian package from that build and checks it (scripts/package.sh), then
+# builds again with the address and undefined-behaviour sanitizers and runs
+# the tests once more. Installs its own build dependencies when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,6 +23,8 @@ run_suite() {
 
 echo "== Build and test (warnings are errors)"
 run_suite build/ci
+echo "== Debian package from that build"
+bash scripts/package.sh build/ci
 echo "== Build and test under address and undefined-behaviour sanitizers"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_suite build/sanitize -DKFU_SANITIZE=ON -DKFU_BENCH=OFF
