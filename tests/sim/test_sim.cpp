@@ -452,6 +452,7 @@ public:
     void terminate() const { ::kill(pid_, SIGTERM); }
     // Collects the rest of both outputs and the exit code (-1: no normal end).
     int wait() {
+        if (pid_ <= 0) return -1;
         drain(out_fd_, out);
         drain(err_fd_, err);
         int status = 0;
