@@ -9,5 +9,5 @@ std::string version_line(std::string_view program);
 
 // Writes the answer to --help or --version to stdout. Returns the exit code:
 // 0 when all of it got out, 1 (with a line on stderr) when it did not, so that
-// a full disk or a closed pipe does not pass for an answer.
+// an answer lost to a full disk does not pass for one.
 int print_answer(std::string_view program, const std::string& text);
