@@ -1,13 +1,18 @@
 // kfu-sim: a simulated controller on a pseudo-terminal, for trying the tool
 // without hardware. Prints the pty path and answers until SIGINT or SIGTERM.
-// The options are described in sim/README.md and the manual page kfu-sim(1).
+// It can keep a file of every byte it received and leave its flash behind,
+// for tests that drive the real program from outside. The options are
+// described in sim/README.md and the manual page kfu-sim(1).
 
 #include <signal.h>
+#include <time.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "common/int_text.h"
 #include "common/program_info.h"
@@ -30,6 +35,8 @@ constexpr const char* options_text =
     "  --debug-every MS   send the line \"DBG tick\" every MS milliseconds\n"
     "  --plain-ids        \"1\" rather than \"001\" ahead of replies\n"
     "  --usb-cr-acks      a CR ahead of each bootloader acknowledgement\n"
+    "  --received FILE    append every byte received to FILE as it arrives\n"
+    "  --flash-out FILE   write the flash image to FILE when the program ends\n"
     "  --help             show this text and exit\n"
     "  --version          (without a code) show the program's version and exit\n";
 
@@ -38,12 +45,34 @@ int usage(const char* program) {
     return 2;
 }
 
+// Appends what arrived since the last call; the file grows as the bytes come,
+// so a test can wait for them.
+void append_received(const SimController& sim, std::FILE* file, std::size_t& written) {
+    const std::string received = sim.received();
+    if (received.size() <= written) return;
+    std::fwrite(received.data() + written, 1, received.size() - written, file);
+    std::fflush(file);
+    written = received.size();
+}
+
+bool write_flash(const SimController& sim, const std::string& path) {
+    const std::vector<std::uint8_t> flash = sim.flash();
+    // Written aside and renamed, so a reader never sees half an image.
+    const std::string part = path + ".part";
+    std::FILE* file = std::fopen(part.c_str(), "wb");
+    if (!file) return false;
+    const bool ok = std::fwrite(flash.data(), 1, flash.size(), file) == flash.size();
+    return std::fclose(file) == 0 && ok && std::rename(part.c_str(), path.c_str()) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     SimConfig config;
     bool ids_given = false;
     int debug_every_ms = 0;
+    std::string received_path;
+    std::string flash_path;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -75,6 +104,10 @@ int main(int argc, char** argv) {
             config.pace_baud = static_cast<std::uint32_t>(n);
         } else if (arg == "--debug-every" && has_value) {
             if (!number(debug_every_ms, 0)) return usage(argv[0]);
+        } else if (arg == "--received" && has_value) {
+            received_path = argv[++i];
+        } else if (arg == "--flash-out" && has_value) {
+            flash_path = argv[++i];
         } else if (arg == "--bootloader") {
             config.start_in_bootloader = true;
         } else if (arg == "--plain-ids") {
@@ -99,11 +132,29 @@ int main(int argc, char** argv) {
         if (debug_every_ms > 0) {
             sim.set_debug_every(std::chrono::milliseconds(debug_every_ms), "DBG tick\r");
         }
+        std::FILE* received = nullptr;
+        if (!received_path.empty() && !(received = std::fopen(received_path.c_str(), "wb"))) {
+            std::perror(received_path.c_str());
+            return 1;
+        }
         std::printf("%s\n", sim.path().c_str());
         std::fflush(stdout);
-        int signal_number = 0;
-        sigwait(&stop_signals, &signal_number);
+        std::size_t written = 0;
+        // Without a received-bytes file there is nothing to do until a signal;
+        // with one, the file is brought up to date every 20 ms.
+        const timespec tick{0, 20'000'000};
+        for (;;) {
+            const int signal_number = received ? sigtimedwait(&stop_signals, nullptr, &tick)
+                                               : sigwaitinfo(&stop_signals, nullptr);
+            if (received) append_received(sim, received, written);
+            if (signal_number > 0) break;
+        }
         sim.stop();
+        if (received) std::fclose(received);
+        if (!flash_path.empty() && !write_flash(sim, flash_path)) {
+            std::perror(flash_path.c_str());
+            return 1;
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
