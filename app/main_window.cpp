@@ -117,8 +117,16 @@ void Tmain_window::SelectComPort1Click() {
 }
 
 void Tmain_window::select_port_in_dialog() {
-    CommDialog->ComPortComboBox->setCurrentIndex(CommDialog->ComPortComboBox->findText(
-        QString::fromStdString(PortName), Qt::MatchExactly | Qt::MatchCaseSensitive));
+    QComboBox* ports = CommDialog->ComPortComboBox;
+    const QString in_use = QString::fromStdString(PortName);
+    int index = ports->findText(in_use, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    // A port typed in by hand is not among the devices listed; without it the
+    // box would come up empty, and OK would take the empty name.
+    if (index < 0) {
+        ports->addItem(in_use);
+        index = ports->count() - 1;
+    }
+    ports->setCurrentIndex(index);
 }
 
 void Tmain_window::SetComPort(const std::string& name) {
@@ -190,11 +198,17 @@ void Tmain_window::box(const std::string& text, const std::string& caption, BoxI
 void Tmain_window::process_events() { QCoreApplication::processEvents(); }
 
 void Tmain_window::set_progress_min(int value) {
-    ProgressBar->setRange(value, std::max(value, ProgressBar->maximum()));
+    set_progress_range(value, std::max(value, ProgressBar->maximum()));
 }
 
 void Tmain_window::set_progress_max(int value) {
-    ProgressBar->setRange(std::min(value, ProgressBar->minimum()), value);
+    set_progress_range(std::min(value, ProgressBar->minimum()), value);
+}
+
+void Tmain_window::set_progress_range(int min, int max) {
+    // The bar turns 0..0 into an endless busy animation; a job with nothing
+    // to do (an empty script or program) shows an empty bar instead.
+    ProgressBar->setRange(min, min == 0 && max == 0 ? 1 : max);
 }
 
 void Tmain_window::set_progress_position(int value) { ProgressBar->setValue(value); }

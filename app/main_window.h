@@ -55,6 +55,8 @@ public:
     int progress_position() const override;
     void repaint_progress() override;
 
+    static constexpr int kPollIntervalMs = 10;
+
     // --- state shared by the subsystems ---
     std::string PortName;
     int ConfiguredTimeout = 0;
@@ -191,11 +193,13 @@ private:
     void create_menu();
     void connect_handlers();
     void send_command(bool run_events);
+    void keep_typed_text(const std::function<void()>& change_list);
     void write_firmware();
     void upload_program();
     void run_script();
     void dump(int first, int last);
     void select_port_in_dialog();
+    void set_progress_range(int min, int max);
     std::string motor_text() const;
 
     Dialogs& dialogs_;

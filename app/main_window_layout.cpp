@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -228,7 +227,7 @@ void Tmain_window::create_controls() {
     grid->setColumnStretch(2, 1);
 
     poll_timer = named(new QTimer(this), "poll_timer");
-    poll_timer->setInterval(10);
+    poll_timer->setInterval(kPollIntervalMs);
     DebugLogTimer = named(new QTimer(this), "DebugLogTimer");
     DebugLogTimer->setInterval(200);
     cmdTimer = named(new QTimer(this), "cmdTimer");
@@ -287,7 +286,7 @@ void Tmain_window::connect_handlers() {
     connect(BtnCmd, &QPushButton::clicked, this, &Tmain_window::BtnCmdClick);
     connect(cmbCommand, &QComboBox::editTextChanged, this, &Tmain_window::cmbCommandChange);
     connect(cmbCommand, &QComboBox::activated, this, &Tmain_window::cmbCommandChange);
-    cmbCommand->lineEdit()->installEventFilter(this);
+    cmbCommand->installEventFilter(this);
 
     connect(test_con_Btn, &QPushButton::clicked, this, &Tmain_window::test_con_BtnClick);
     connect(poll, &QCheckBox::toggled, this, &Tmain_window::pollClick);

@@ -34,7 +34,9 @@ void Tmain_window::cmbCommandKeyPress(char key) {
 }
 
 bool Tmain_window::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == cmbCommand->lineEdit() && event->type() == QEvent::KeyPress) {
+    // The keys arrive at the combo box itself: it keeps the focus for its line
+    // edit and hands keys on to it directly, past the line edit's filters.
+    if (watched == cmbCommand && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) cmbCommandKeyPress('\r');
     }
@@ -50,25 +52,28 @@ void Tmain_window::cmbCommandChange() {
                               kCommandListFile)) {
         case ListChange::None:
             break;
-        case ListChange::Appended: {
-            const QSignalBlocker quiet(cmbCommand);
-            const QString typed = cmbCommand->currentText();
-            cmbCommand->addItem(from_bytes(entries.back()));
-            cmbCommand->setEditText(typed);
+        case ListChange::Appended:
+            keep_typed_text([&] { cmbCommand->addItem(from_bytes(entries.back())); });
             break;
-        }
-        case ListChange::Replaced: {
-            // Refilling the list moves the selection; what the user typed stays.
-            const QSignalBlocker quiet(cmbCommand);
-            const QString typed = cmbCommand->currentText();
-            const int cursor = cmbCommand->lineEdit()->cursorPosition();
-            cmbCommand->clear();
-            for (const std::string& e : entries) cmbCommand->addItem(from_bytes(e));
-            cmbCommand->setEditText(typed);
-            cmbCommand->lineEdit()->setCursorPosition(cursor);
+        case ListChange::Replaced:
+            keep_typed_text([&] {
+                cmbCommand->clear();
+                for (const std::string& e : entries) cmbCommand->addItem(from_bytes(e));
+            });
             break;
-        }
     }
+}
+
+void Tmain_window::keep_typed_text(const std::function<void()>& change_list) {
+    // Changing the list may move the selection and with it the text; the user
+    // is typing, so the text and the cursor in it stay where they are.
+    const QSignalBlocker quiet(cmbCommand);
+    QLineEdit* edit = cmbCommand->lineEdit();
+    const QString typed = edit->text();
+    const int cursor = edit->cursorPosition();
+    change_list();
+    if (edit->text() != typed) edit->setText(typed);
+    edit->setCursorPosition(cursor);
 }
 
 void Tmain_window::clearCommandWindowClick() {

@@ -17,17 +17,22 @@ void Tmain_window::test_con_BtnClick() {
 
 void Tmain_window::pollClick() {
     if (poll->isChecked()) {
-        poll_timer->start();
+        poll_timer->start(kPollIntervalMs);
     } else {
         poll_timer->stop();
     }
 }
 
 void Tmain_window::poll_timerTimer() {
-    bool detected = false;
-    on_line("polling", LineUse::Tick,
-            [this, &detected] { detected = poll_cycle(*port_, *this, motor_text()); });
-    if (!detected) return;
+    PollCycle cycle;
+    on_line("polling", LineUse::Tick, [this, &cycle] { cycle = poll_cycle(*port_, *this, motor_text()); });
+    if (!cycle.detected) {
+        // The pause of a failed read is taken by the timer, so the window
+        // stays live meanwhile.
+        const int next = cycle.pause_ms > 0 ? cycle.pause_ms : kPollIntervalMs;
+        if (poll_timer->isActive() && poll_timer->interval() != next) poll_timer->setInterval(next);
+        return;
+    }
     // Stopped before the box, so no cycle runs while it is open.
     poll_timer->stop();
     poll->setChecked(false);

@@ -1,6 +1,7 @@
 #include "motor/console.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -53,15 +54,22 @@ bool read_list_file(const std::string& path, std::vector<std::string>& lines) {
 
 ListChange keep_command_list(std::vector<std::string>& entries, bool& loaded,
                              const std::string& text, const std::string& list_file) {
-    std::vector<std::string> file_lines;
-    if (!read_list_file(list_file, file_lines)) {
+    const auto append_if_new = [&] {
         const bool known = std::any_of(entries.begin(), entries.end(),
                                        [&](const std::string& e) { return same_ignoring_case(e, text); });
         if (known) return ListChange::None;
         entries.push_back(text);
         return ListChange::Appended;
+    };
+    if (loaded) {
+        // The lines are in; all the rule still asks is whether the file is
+        // there, and a look at its directory entry answers that without
+        // reading the whole file again on every keystroke.
+        std::error_code ec;
+        return std::filesystem::exists(list_file, ec) ? ListChange::None : append_if_new();
     }
-    if (loaded) return ListChange::None;
+    std::vector<std::string> file_lines;
+    if (!read_list_file(list_file, file_lines)) return append_if_new();
     loaded = true;
     entries = std::move(file_lines);
     return ListChange::Replaced;

@@ -19,7 +19,9 @@ enum class ListChange { None, Appended, Replaced };
 // Keeps the command list after the command text changed. While the list file
 // cannot be opened, every text not yet in the list (compared without regard
 // to letter case) is appended. The first time the file opens its lines
-// replace the list and `loaded` is set; after that nothing changes.
+// replace the list and `loaded` is set; after that nothing changes while the
+// file is there (it is not read again), and typed texts are appended again
+// once it has gone.
 ListChange keep_command_list(std::vector<std::string>& entries, bool& loaded,
                              const std::string& text, const std::string& list_file);
 

@@ -17,7 +17,7 @@ void test_connection(serial& port, Reporter& out, const std::string& motor_text)
     out.message("<- " + bytes_to_text(reply, sizeof reply));
 }
 
-bool poll_cycle(serial& port, Reporter& out, const std::string& motor_text) {
+PollCycle poll_cycle(serial& port, Reporter& out, const std::string& motor_text) {
     discard_input(port, nullptr);
     const std::string command = "#" + motor_text + "@S\r";
     port.write(command.data(), command.size());
@@ -25,7 +25,10 @@ bool poll_cycle(serial& port, Reporter& out, const std::string& motor_text) {
     unsigned char reply[10] = {};
     const int received = port.read(reply, 6);
     out.message("<- " + bytes_to_text(reply, sizeof reply));
-    return detects_device(reply, received > 0 ? static_cast<std::size_t>(received) : 0);
+    PollCycle cycle;
+    cycle.detected = detects_device(reply, received > 0 ? static_cast<std::size_t>(received) : 0);
+    if (received < 0) cycle.pause_ms = port.read_wait_ms(6);
+    return cycle;
 }
 
 bool detects_device(const unsigned char* reply, std::size_t received) {

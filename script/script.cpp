@@ -211,10 +211,15 @@ void ScriptRunner::RunConfigScript(int start) {
 
 void ScriptRunner::run_passes(int start) {
     bool warned_about_log = false;
+    bool asked_for_log = false;
     for (;;) {
         out_.set_progress_position(0);
         if (host_.save_log_checked()) {
-            if (!ScriptRepeating) {
+            // A repeating run goes on with the log it has. With none chosen
+            // yet there is nothing to go on with, and "Save Log" would be
+            // ignored without a word; then the question is asked once a run.
+            if (!ScriptRepeating || (ScriptLogName.empty() && !asked_for_log)) {
+                asked_for_log = true;
                 if (auto name = host_.ask_log_file_name()) ScriptLogName = *name + ".log";
             }
             run_log_.close();
@@ -267,6 +272,10 @@ void ScriptRunner::run_passes(int start) {
 
 void ScriptRunner::end_of_run() {
     run_log_.close();
+    // A run ended with "Repeat" unchecked must not spare the next run its
+    // question for a log file, even when no line of its passes was left to
+    // record that (an empty script, or "Repeat" unchecked after the last line).
+    ScriptRepeating = host_.repeat_checked();
     const auto shown = read_integer(host_.timeout_box_text());
     port_.set_timeout(shown && *shown >= 0 ? static_cast<std::uint32_t>(*shown) : kRunTimeoutMs);
 }

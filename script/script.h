@@ -74,7 +74,8 @@ public:
     ScriptRunner(serial& port, motor_com& motor, Reporter& out, ScriptHost& host);
 
     // Kept between runs: the name of the script log (empty until the user
-    // has chosen one) and whether the last line seen had "Repeat" checked.
+    // has chosen one) and whether "Repeat" was checked after the last line
+    // seen and when the last run ended.
     std::string ScriptLogName;
     bool ScriptRepeating = false;
 

@@ -39,6 +39,9 @@ public:
     std::uint32_t get_timeout() const { return read_timeout_ms_; }
 
     bool is_open() const { return open_; }
+    // The longest a read of `count` bytes waits: 10 ms per byte plus the read
+    // time-out.
+    int read_wait_ms(std::size_t count) const;
     const std::string& port_name() const { return port_name_; }
 
     // The device path a port name stands for: "/dev/NAME", or the name as it

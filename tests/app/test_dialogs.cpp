@@ -21,6 +21,7 @@ QStringList memo_lines(const QPlainTextEdit* memo) { return memo->toPlainText().
 
 TEST(AboutBox, ShowsItsThirteenLinesOnceHoweverOftenOpened) {
     WindowBench b;
+    b.w->show();  // the box sits on the main window, as in a real session
     Tsoftware& about = *b.w->software;
     b.w->About1Click();
     about.OK->click();
@@ -34,15 +35,18 @@ TEST(AboutBox, ShowsItsThirteenLinesOnceHoweverOftenOpened) {
     EXPECT_EQ(lines[2], "Software Version: 1.36.0.1");
     for (int empty : {1, 3, 5, 9}) EXPECT_TRUE(lines[empty].isEmpty()) << empty;
 
-    QTest::keyClick(about.OK, Qt::Key_Escape);
+    click_for_focus(about.OK);
+    press_key(Qt::Key_Escape);
     EXPECT_FALSE(about.isVisible());
     b.w->About1Click();
-    QTest::keyClick(about.Memo1, Qt::Key_Escape);
+    click_for_focus(about.Memo1->viewport());
+    press_key(Qt::Key_Escape);
     EXPECT_FALSE(about.isVisible());
 }
 
 TEST(HowToBox, HoldsTheCribSheetAndIgnoresEscape) {
     WindowBench b;
+    b.w->show();
     TfrmHowTo& howto = *b.w->frmHowTo;
     b.w->howto1Click();
     b.w->About1Click();  // both can be open beside the main window
@@ -54,7 +58,8 @@ TEST(HowToBox, HoldsTheCribSheetAndIgnoresEscape) {
     EXPECT_EQ(lines[28], "#output this text behind #output will be printed on ");
     EXPECT_EQ(lines[35], "#tm500");
 
-    QTest::keyClick(&howto, Qt::Key_Escape);
+    click_for_focus(howto.Memo1->viewport());
+    press_key(Qt::Key_Escape);
     EXPECT_TRUE(howto.isVisible());
     howto.Button1->click();
     EXPECT_FALSE(howto.isVisible());

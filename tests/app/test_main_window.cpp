@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -17,6 +18,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -116,11 +118,13 @@ TEST(MainWindow, ReleaseBoxSwitchesExactlyItsEightControls) {
 TEST(MainWindow, ShiftEnterInTheScriptViewStartsARealLine) {
     WindowBench b;
     Tmain_window& w = *b.w;
-    QTest::keyClicks(w.Config_View, "A");
-    QTest::keyClick(w.Config_View, Qt::Key_Return, Qt::ShiftModifier);
-    QTest::keyClicks(w.Config_View, "B");
+    w.PageControl->setCurrentWidget(w.ConfigTab);
+    click_for_focus(w.Config_View->viewport());
+    type_keys("A");
+    press_key(Qt::Key_Return, Qt::ShiftModifier);
+    type_keys("B\tC");
     EXPECT_EQ(w.Config_View->document()->blockCount(), 2);
-    EXPECT_EQ(w.Config_View->document()->lastBlock().text(), "B");
+    EXPECT_EQ(w.Config_View->document()->lastBlock().text(), "B\tC");  // Tab is text here
 }
 
 TEST(Console, SendShowsTheReplyAndClearsOnRequest) {
@@ -134,10 +138,13 @@ TEST(Console, SendShowsTheReplyAndClearsOnRequest) {
     EXPECT_EQ(w.cmbCommand->currentText(), "A");
 
     w.chkClearOnSend->setChecked(true);
-    QTest::keyClick(w.cmbCommand->lineEdit(), Qt::Key_Return);
+    click_for_focus(w.cmbCommand);
+    press_key(Qt::Key_Return);
     EXPECT_EQ(b.lines(), (std::vector<std::string>{"A", "A"}));
     EXPECT_EQ(w.cmbCommand->currentText(), "");
     EXPECT_EQ(b.sim.received(), "#1A\r#1A\r");
+    press_key(Qt::Key_Enter, Qt::KeypadModifier);  // the keypad's Enter sends as well
+    EXPECT_EQ(b.sim.received(), "#1A\r#1A\r#1\r");
 
     w.clearLogwindow->trigger();
     EXPECT_TRUE(b.lines().empty());
@@ -167,25 +174,39 @@ protected:
 TEST_F(CommandListFile, WithoutTheFileTypedTextsAreAddedUntilItAppears) {
     WindowBench b;
     QLineEdit* edit = b.w->cmbCommand->lineEdit();
-    QTest::keyClicks(edit, "AB");
+    click_for_focus(b.w->cmbCommand);
+    type_keys("AB");
     EXPECT_EQ(items(b.w->cmbCommand), (std::vector<std::string>{"", "A", "AB"}));
     edit->clear();
-    QTest::keyClicks(edit, "ab");
+    type_keys("ab");
     EXPECT_EQ(items(b.w->cmbCommand), (std::vector<std::string>{"", "A", "AB"}));
 
     std::ofstream("commlist.txt") << "VER\r\n@S\n";
-    QTest::keyClicks(edit, "c");
+    type_keys("c");
     EXPECT_EQ(items(b.w->cmbCommand), (std::vector<std::string>{"VER", "@S"}));
     EXPECT_EQ(edit->text(), "abc");  // refilling the list leaves the typed text alone
     EXPECT_TRUE(b.w->CommandListLoaded);
     EXPECT_EQ(fs::file_size(dir / "commlist.txt"), 8u);  // read, never written
 }
 
+TEST_F(CommandListFile, TypingInsideTheTextKeepsTheCursorWhereItIs) {
+    WindowBench b;
+    QLineEdit* edit = b.w->cmbCommand->lineEdit();
+    click_for_focus(b.w->cmbCommand);
+    type_keys("AC");
+    press_key(Qt::Key_Left);
+    type_keys("BX");  // each keystroke appends a new entry to the list
+    EXPECT_EQ(edit->text(), "ABXC");
+    EXPECT_EQ(edit->cursorPosition(), 3);
+    EXPECT_EQ(items(b.w->cmbCommand), (std::vector<std::string>{"", "A", "AC", "ABC", "ABXC"}));
+}
+
 TEST_F(CommandListFile, WithTheFileTheListHoldsItsLinesAndNeverGrows) {
     std::ofstream("commlist.txt") << "first\n\nthird";
     WindowBench b;
     EXPECT_EQ(items(b.w->cmbCommand), (std::vector<std::string>{"first", "", "third"}));
-    QTest::keyClicks(b.w->cmbCommand->lineEdit(), "new");
+    click_for_focus(b.w->cmbCommand);
+    type_keys("new");
     EXPECT_EQ(b.w->cmbCommand->count(), 3);
 }
 
@@ -226,6 +247,31 @@ TEST(Link, PollingGoesOnAfterAFiveByteReplyUntilUnchecked) {
     const auto sent = b.sim.received();
     QTest::qWait(100);
     EXPECT_EQ(b.sim.received(), sent);
+}
+
+TEST(Link, PollingOnAReleasedPortKeepsThePaceOfItsReads) {
+    WindowBench b;  // read time-out 20 ms: a poll read waits up to 80 ms
+    Tmain_window& w = *b.w;
+    w.disconnectComCheckBox->setChecked(true);
+    w.poll->setChecked(true);
+    QElapsedTimer clock;
+    clock.start();
+    const auto cycles = [&] {
+        const auto l = b.lines();
+        return std::count(l.begin(), l.end(), "-> #1@S\u240D");
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return cycles() >= 5; }, 10000));
+    // Five cycles, four pauses between them; a load on the machine only adds.
+    EXPECT_GE(clock.elapsed(), 4 * 80 * 9 / 10);
+    EXPECT_EQ(b.sim.received(), "");
+
+    // Taken back, the line sets the pace again and the controller is found.
+    w.disconnectComCheckBox->setChecked(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.poll->isChecked(); }, 5000));
+    EXPECT_EQ(b.last_line(), "Device detected");
+    w.poll->setChecked(true);
+    EXPECT_EQ(w.poll_timer->interval(), 10);
+    w.poll->setChecked(false);
 }
 
 TEST(MotorNumber, TypedTextIsCorrectedOnceAndSelectsTheMotor) {
@@ -339,8 +385,9 @@ TEST(PortDialog, FirstRunOkThenEnterShowsTheControllersReply) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !b.dialogs.modal_runs.empty(); }, 2000));
     EXPECT_TRUE(b.w->port().is_open());
     EXPECT_EQ(b.w->ConfiguredTimeout, 100);
-    QTest::keyClicks(b.w->cmbCommand->lineEdit(), "VER");
-    QTest::keyClick(b.w->cmbCommand->lineEdit(), Qt::Key_Return);
+    click_for_focus(b.w->cmbCommand);
+    type_keys("VER");
+    press_key(Qt::Key_Return);
     EXPECT_EQ(b.sim.received(), "#1VER\r");
     EXPECT_EQ(b.lines(), std::vector<std::string>{"VER"});
 }
@@ -388,6 +435,32 @@ TEST(PortDialog, OkAppliesTheSettingsOrSaysItCouldNotOpen) {
     d.BitBtnCancel->click();
     EXPECT_EQ(w.ConfiguredTimeout, 30);
     EXPECT_EQ(d.TimeoutComboBox->currentText(), "10");  // kept for the next showing
+}
+
+TEST(PortDialog, APortTypedByHandIsShownAgainAndKeptByOk) {
+    WindowBench b;  // lists b.sim's port only
+    Tmain_window& w = *b.w;
+    TCommDialog& d = *w.CommDialog;
+    SimController typed;
+    w.SelectComPort1Click();
+    const int listed = d.ComPortComboBox->count();
+    click_for_focus(d.ComPortComboBox);
+    press_key(Qt::Key_A, Qt::ControlModifier);
+    type_keys(QString::fromStdString(typed.path()));
+    press_key(Qt::Key_Return);  // OK is the default button
+    EXPECT_FALSE(d.isVisible());
+    ASSERT_EQ(w.PortName, typed.path());
+
+    w.SelectComPort1Click();
+    EXPECT_EQ(d.ComPortComboBox->currentText().toStdString(), typed.path());
+    EXPECT_EQ(d.ComPortComboBox->count(), listed + 1);
+    d.BitBtnOk->click();
+    EXPECT_EQ(w.PortName, typed.path());
+    w.cmbCommand->setEditText("A");
+    w.BtnCmd->click();
+    EXPECT_EQ(typed.received(), "#1A\r");
+    EXPECT_EQ(b.lines(), std::vector<std::string>{"A"});
+    EXPECT_EQ(b.sim.received(), "");
 }
 
 TEST(PortDialog, RestoringTheMinimisedDialogKeepsWhatWasTyped) {

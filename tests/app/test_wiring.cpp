@@ -115,6 +115,17 @@ TEST(Documents, ScriptFromTheConfigurationTabRunsAndSaves) {
     EXPECT_EQ(read_file(saved), "#output hello\nVER\n");
 }
 
+TEST(Documents, AnEmptyScriptLeavesTheProgressBarAtRest) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    w.PageControl->setCurrentWidget(w.ConfigTab);
+    w.ActionBtn->click();
+    EXPECT_TRUE(b.sim.received().empty());
+    // 0..0 would be the bar's endless busy animation.
+    EXPECT_FALSE(w.ProgressBar->minimum() == 0 && w.ProgressBar->maximum() == 0);
+    EXPECT_EQ(w.ProgressBar->value(), 0);
+}
+
 TEST(Documents, ProgramFromTheJavaTabIsUploaded) {
     WindowBench b;
     Tmain_window& w = *b.w;

@@ -2,8 +2,11 @@
 // A main window on the simulated controller's pseudo-terminal, its boxes and
 // dialogs answered by FakeDialogs.
 
+#include <QApplication>
 #include <QPlainTextEdit>
+#include <QTest>
 #include <QTextBlock>
+#include <QWindow>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +21,29 @@ struct ExtraPort {
     explicit ExtraPort(const std::string& path) { qputenv("KFU_EXTRA_PORTS", QByteArray::fromStdString(path)); }
     ~ExtraPort() { qunsetenv("KFU_EXTRA_PORTS"); }
 };
+
+// Clicks `target` as the window system delivers a click (to whatever lies
+// under the point in its shown, active window) and returns the widget that
+// then holds the keyboard focus, which is where a user's keys go. Keys are
+// sent there, never to a hand-picked child: an editable combo box keeps the
+// focus and hands keys to its line edit past that child's event filters.
+inline QWidget* click_for_focus(QWidget* target) {
+    QWidget* top = target->window();
+    if (!top->isVisible()) top->show();
+    QCoreApplication::processEvents();
+    top->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(top));
+    QTest::mouseClick(top->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      target->mapTo(top, target->rect().center()));
+    EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; }, 2000));
+    return QApplication::focusWidget();
+}
+
+inline void type_keys(const QString& text) { QTest::keyClicks(QApplication::focusWidget(), text); }
+
+inline void press_key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+}
 
 struct WindowBench {
     explicit WindowBench(SimConfig config = {}) : sim(std::move(config)), extra(sim.path()) {

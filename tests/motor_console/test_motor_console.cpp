@@ -2,6 +2,7 @@
 // the simulated controller on a pseudo-terminal.
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -100,6 +101,49 @@ TEST_F(CommandList, FileReplacesTheListOnceAndNeverGrows) {
     EXPECT_EQ(entries.size(), 4u);
 }
 
+// Counts the opens of one file from now on.
+class OpenCounter {
+public:
+    explicit OpenCounter(const std::string& path) : fd_(inotify_init1(IN_NONBLOCK)) {
+        EXPECT_GE(fd_, 0);
+        EXPECT_GE(inotify_add_watch(fd_, path.c_str(), IN_OPEN), 0);
+    }
+    ~OpenCounter() { ::close(fd_); }
+    int opens() {
+        int count = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (long n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) {
+            for (long at = 0; at < n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                if (event->mask & IN_OPEN) ++count;
+                at += static_cast<long>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return count;
+    }
+
+private:
+    int fd_;
+};
+
+TEST_F(CommandList, LoadedFileIsNotReadAgainButTypedTextsReturnWhenItIsGone) {
+    write_file("VER\n");
+    EXPECT_EQ(keep_command_list(entries, loaded, "", file), ListChange::Replaced);
+    OpenCounter counter(file);
+    for (const char* typed : {"A", "AB", "ABC"}) {
+        EXPECT_EQ(keep_command_list(entries, loaded, typed, file), ListChange::None);
+    }
+    EXPECT_EQ(counter.opens(), 0);
+
+    fs::remove(file);
+    EXPECT_EQ(keep_command_list(entries, loaded, "ABC", file), ListChange::Appended);
+    EXPECT_EQ(keep_command_list(entries, loaded, "ver", file), ListChange::None);
+    EXPECT_EQ(entries, (std::vector<std::string>{"VER", "ABC"}));
+    write_file("other\n");  // loaded once per run, never again
+    EXPECT_EQ(keep_command_list(entries, loaded, "X", file), ListChange::None);
+    EXPECT_EQ(entries.size(), 2u);
+}
+
 TEST(LinkTest, TestShowsTheReplyWithoutLineFeedsAndNuls) {
     Bench b;
     b.sim.set_silent(true);
@@ -111,16 +155,23 @@ TEST(LinkTest, TestShowsTheReplyWithoutLineFeedsAndNuls) {
 
 TEST(LinkTest, PollDetectsSixByteOkReplyOnly) {
     Bench padded;  // "001@OK" CR: bytes 3..5 are "@OK"
-    EXPECT_TRUE(poll_cycle(padded.port, padded.out, "1"));
+    EXPECT_TRUE(poll_cycle(padded.port, padded.out, "1").detected);
     EXPECT_EQ(padded.out.lines, (std::vector<std::string>{"-> #1@S\r", "<- 001@OK"}));
 
     Bench plain(plain_ids());  // "1@OK" CR: five bytes
-    EXPECT_FALSE(poll_cycle(plain.port, plain.out, "1"));
+    EXPECT_FALSE(poll_cycle(plain.port, plain.out, "1").detected);
     EXPECT_EQ(plain.sim.received(), "#1@S\r");
 
     Bench all;
     poll_cycle(all.port, all.out, "*");
     EXPECT_EQ(all.sim.received(), "#*@S\r");
+
+    // Only a failed read asks for a pause: a silent line has waited already.
+    EXPECT_EQ(plain.port.read_wait_ms(6), 80);
+    plain.sim.set_silent(true);
+    EXPECT_EQ(poll_cycle(plain.port, plain.out, "1").pause_ms, 0);
+    plain.port.set_port("0");  // released
+    EXPECT_EQ(poll_cycle(plain.port, plain.out, "1").pause_ms, 80);
 
     const unsigned char five[] = {'1', '@', 'O', 'K', '\r', 0};
     EXPECT_FALSE(detects_device(five, 5));

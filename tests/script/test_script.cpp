@@ -158,12 +158,13 @@ TEST_F(ScriptTest, MixedScriptShowsAndLogsEveryStepAndAppendsOnLaterPassesAndRun
     EXPECT_EQ(slurp(dir + "/run1.log"), log_pass + log_pass);
     EXPECT_EQ(port.get_timeout(), 100u);
 
-    // "Repeat" was still checked after the last line, so the next run appends
-    // to the same log without asking.
-    EXPECT_TRUE(runner.ScriptRepeating);
+    // "Repeat" was unchecked when the run ended, so the next run asks again;
+    // the same name goes on appending to the same log.
+    EXPECT_FALSE(runner.ScriptRepeating);
     rec.on_events = nullptr;
+    host.dialog_answers.push_back(dir + "/run1");
     runner.RunConfigScript(0);
-    EXPECT_EQ(host.dialogs, 1);
+    EXPECT_EQ(host.dialogs, 2);
     EXPECT_EQ(slurp(dir + "/run1.log"), log_pass + log_pass + log_pass);
     EXPECT_FALSE(runner.ScriptRepeating);
 }
@@ -331,6 +332,53 @@ TEST_F(ScriptTest, LogFileChoices) {
     EXPECT_EQ(host.dialogs, 3);
     EXPECT_TRUE(fs::exists(dir + "/empty.log"));
     EXPECT_TRUE(rec.lines.empty());
+    rec.on_events = nullptr;
+
+    // That run ended with "Repeat" unchecked: the next run with "Save Log"
+    // asks for its log instead of going on without one.
+    host.lines = {"B"};
+    host.dialog_answers.push_back(dir + "/after");
+    runner.RunConfigScript(0);
+    EXPECT_EQ(host.dialogs, 4);
+    EXPECT_EQ(slurp(dir + "/after.log"), "-> B\r\n<- B\r\n");
+
+    // A run stopped while "Repeat" is checked leaves the next run appending to
+    // the log it had, without asking (a cancelled question keeps the name).
+    host.lines = {"#ifeq(pos,5){ x"};
+    host.repeat = true;
+    runner.RunConfigScript(0);
+    EXPECT_EQ(host.dialogs, 5);
+    EXPECT_TRUE(runner.ScriptRepeating);
+    host.repeat = false;
+    host.lines = {"D"};
+    runner.RunConfigScript(0);
+    EXPECT_EQ(host.dialogs, 5);
+    const std::string log = slurp(dir + "/after.log");
+    EXPECT_TRUE(log.starts_with("-> B\r\n<- B\r\n")) << log;
+    EXPECT_TRUE(log.ends_with("-> D\r\n<- D\r\n")) << log;
+}
+
+TEST_F(ScriptTest, RepeatingStateWithoutALogNameStillAsksForOne) {
+    // Stopped by the interpreter while "Repeat" was checked, before any log was
+    // chosen: the next run has nothing to append to and asks, once.
+    host.lines = {"#ifeq(pos,5){ x"};
+    host.repeat = true;
+    runner.RunConfigScript(0);
+    ASSERT_TRUE(runner.ScriptRepeating);
+    EXPECT_EQ(host.dialogs, 0);
+
+    host.lines = {"A"};
+    host.save_log = true;
+    int passes = 0;
+    rec.on_events = [&] {
+        if (++passes == 4) host.repeat = false;
+    };
+    runner.RunConfigScript(0);  // cancelled: the passes go on unlogged, asked once
+    EXPECT_EQ(host.dialogs, 1);
+    host.dialog_answers.push_back(dir + "/late");
+    runner.RunConfigScript(0);
+    EXPECT_EQ(host.dialogs, 2);
+    EXPECT_EQ(slurp(dir + "/late.log"), "-> A\r\n<- A\r\n");
 }
 
 TEST_F(ScriptTest, SecondRunDuringARunIsRefused) {
