@@ -12,6 +12,8 @@ packages=(
     libgtest-dev libgmock-dev
     srecord xvfb xauth
     scdoc librsvg2-bin
+    # the real-window tests: X input events, a session bus, accessibility
+    xdotool dbus-daemon at-spi2-core python3-pyatspi
     "$@"
 )
 

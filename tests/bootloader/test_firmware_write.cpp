@@ -13,6 +13,7 @@
 #include "serial/serial.h"
 #include "sim/sim.h"
 #include "support/recorder.h"
+#include "support/shared_data.h"
 
 namespace {
 
@@ -389,7 +390,7 @@ protected:
     void WriteRealFile(const std::string& version, std::uint32_t end) {
         const std::string base = std::string(KFU_SHARED_DIR) + "/testdata/hex/" + GetParam();
         std::ifstream img(base + ".img", std::ios::binary);
-        if (!img || !std::filesystem::exists(base + ".hex")) GTEST_SKIP() << base << " absent";
+        KFU_REQUIRE_SHARED_DATA(img && std::filesystem::exists(base + ".hex"), base);
         std::vector<char> expected((std::istreambuf_iterator<char>(img)),
                                    std::istreambuf_iterator<char>());
         ASSERT_EQ(expected.size(), kImageSize);
