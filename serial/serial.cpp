@@ -162,7 +162,9 @@ int serial::read(void* buffer, std::size_t count) {
     return -1;
 }
 
-int serial::read_wait_ms(std::size_t count) const { return read_timeout_for(count, read_timeout_ms_); }
+int serial::read_wait_ms(std::size_t count) const {
+    return read_timeout_for(count, read_timeout_ms_);
+}
 
 void serial::flush_input() {
     const std::uint32_t remembered = read_timeout_ms_;
