@@ -57,9 +57,14 @@ class Desktop:
         for name in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "KFU_EXTRA_PORTS", "SESSION_MANAGER"):
             self.env.pop(name, None)
         self.env.update(XDG_RUNTIME_DIR=runtime, HOME=workdir, QT_QPA_PLATFORM="xcb",
-                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", NO_AT_BRIDGE="0",
-                        LC_ALL="C.UTF-8")
+                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LC_ALL="C.UTF-8")
+        try:
+            self.start_session()
+        except BaseException:
+            self.close()
+            raise
 
+    def start_session(self):
         read_fd, write_fd = os.pipe()
         self.start(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
                     "-nolisten", "tcp", "-noreset"], pass_fds=(write_fd,))
@@ -79,24 +84,23 @@ class Desktop:
             raise RuntimeError("dbus-daemon did not start")
         self.env["DBUS_SESSION_BUS_ADDRESS"] = address
 
-    def start(self, argv, **kwargs):
-        proc = subprocess.Popen(argv, env=getattr(self, "env", None), start_new_session=True,
+    def start(self, argv, env=None, **kwargs):
+        proc = subprocess.Popen(argv, env=env or self.env, start_new_session=True,
                                 stdin=subprocess.DEVNULL, **kwargs)
         self.procs.append(proc)
         return proc
 
     def stop(self, proc, limit=20):
-        """Ends one process (and what it started) with SIGTERM."""
-        if proc.poll() is None:
-            try:
-                os.killpg(proc.pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-            try:
-                proc.wait(limit)
-            except subprocess.TimeoutExpired:
-                os.killpg(proc.pid, signal.SIGKILL)
-                proc.wait()
+        """Ends one process and what it started (its process group) with SIGTERM."""
+        try:
+            os.killpg(proc.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        try:
+            proc.wait(limit)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
         return proc.returncode
 
     def close(self):
@@ -160,12 +164,9 @@ class RealWindowTest(unittest.TestCase):
         env = dict(self.desktop.env)
         if self.LIST_SIM_PORT:
             env["KFU_EXTRA_PORTS"] = self.port
-        self.tool_log = open(os.path.join(self.dir, "tool.log"), "wb")
-        self.addCleanup(self.tool_log.close)
-        self.tool = subprocess.Popen([ARGS.util], env=env, cwd=self.dir, start_new_session=True,
-                                     stdin=subprocess.DEVNULL, stdout=self.tool_log,
-                                     stderr=subprocess.STDOUT)
-        self.desktop.procs.append(self.tool)
+        with open(os.path.join(self.dir, "tool.log"), "wb") as log:
+            self.desktop.start([ARGS.util], env=env, cwd=self.dir, stdout=log,
+                               stderr=subprocess.STDOUT)
         self.port_dialog = wait_for(lambda: self.window("dialog", "CommDialog"),
                                     "the start-up port dialog")
 
@@ -198,9 +199,9 @@ class RealWindowTest(unittest.TestCase):
         return self.window("frame", "Korvane Firmware Utility 1.36")
 
     def control(self, role, name, root=None):
-        found = wait_for(lambda: self.find(root or self.main(), role, name, showing),
-                         "%s %r" % (role, name))
-        return found
+        """A showing control, once it is there."""
+        return wait_for(lambda: self.find(root or self.main(), role, name, showing),
+                        "%s %r" % (role, name))
 
     def labelled(self, root, label):
         """The control a label names, as assistive technology finds it."""
@@ -252,8 +253,8 @@ class RealWindowTest(unittest.TestCase):
 
     def file_dialog_answer(self, path):
         """Types a full path into the toolkit's file dialog, as a user does."""
-        dialog = wait_for(lambda: self.window("dialog") if self.window("dialog") and
-                          self.window("dialog").name != "CommDialog" else None, "a file dialog")
+        dialog = wait_for(lambda: self.window("dialog"), "a file dialog")
+        self.assertNotEqual(dialog.name, "CommDialog")
         field = wait_for(lambda: self.find(dialog, "text", where=lambda n: focused(n)),
                          "the file name field")
         self.type_into(field, path)
