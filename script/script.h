@@ -74,8 +74,8 @@ public:
     ScriptRunner(serial& port, motor_com& motor, Reporter& out, ScriptHost& host);
 
     // Kept between runs: the name of the script log (empty until the user
-    // has chosen one) and whether "Repeat" was checked after the last line
-    // seen and when the last run ended.
+    // has chosen one), and whether "Repeat" was checked, as last seen after
+    // a line or at the end of a run.
     std::string ScriptLogName;
     bool ScriptRepeating = false;
 
