@@ -55,7 +55,14 @@ Tmain_window::Tmain_window(Dialogs& dialogs, QWidget* parent)
     }
 }
 
-Tmain_window::~Tmain_window() { FormDestroy(); }
+Tmain_window::~Tmain_window() {
+    // A window destroyed while on the screen is closed by the base class,
+    // which moves the focus, and the controls would signal their handlers on
+    // a window already half gone.
+    cmbCommand->removeEventFilter(this);
+    for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
+    FormDestroy();
+}
 
 void Tmain_window::FormCreate() {
     PortName = "COM1";
