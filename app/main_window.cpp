@@ -60,7 +60,8 @@ Tmain_window::~Tmain_window() {
     // which moves the focus, and the controls would signal their handlers on
     // a window already half gone.
     cmbCommand->removeEventFilter(this);
-    for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
     FormDestroy();
 }
 
