@@ -57,8 +57,12 @@ std::optional<std::string> run_file_dialog(QWidget* owner, FileDialogSettings& s
 
 void QtDialogs::box(QWidget* owner, const std::string& text, const std::string& caption,
                     BoxIcon icon) {
-    QMessageBox box(to_qt(icon), QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::Ok, owner);
+    // The text may quote a controller's reply: its bytes are shown one
+    // character each, as in the message area, and a NUL as its symbol
+    // rather than ending the text there.
+    QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    shown.replace(QChar(0), QChar(0x2400));
+    QMessageBox box(to_qt(icon), QString::fromStdString(caption), shown, QMessageBox::Ok, owner);
     bool ok = false;
     const int autoclose_ms = qEnvironmentVariableIntValue("KFU_BOX_AUTOCLOSE_MS", &ok);
     if (ok) QTimer::singleShot(autoclose_ms, &box, &QMessageBox::accept);

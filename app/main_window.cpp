@@ -193,9 +193,12 @@ std::string Tmain_window::motor_text() const { return to_bytes(MotorID->currentT
 
 void Tmain_window::message(const std::string& line) {
     // A CR or LF inside a line (a poll request, a reply shown as received)
-    // would otherwise break it in two; they are shown as their symbols.
+    // would otherwise break it in two, and a NUL could end it; they are
+    // shown as their symbols.
     QString shown = from_bytes(line);
-    shown.replace(QChar('\r'), QChar(0x240D)).replace(QChar('\n'), QChar(0x240A));
+    shown.replace(QChar('\r'), QChar(0x240D))
+        .replace(QChar('\n'), QChar(0x240A))
+        .replace(QChar(0), QChar(0x2400));
     Message->appendPlainText(shown);
 }
 

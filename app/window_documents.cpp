@@ -33,26 +33,48 @@ void Tmain_window::Open1Click() {
     if (!path) return;
     if (!std::ifstream(*path, std::ios::binary)) return;
 
+    // A file refused for its size leaves the views, the tab and the image
+    // as they were; the refusal is the one line the user sees.
+    std::string refusal;
+    const auto refused = [&] {
+        if (!refusal.empty()) message(refusal);
+    };
     switch (KindOfFile(*path)) {
         case DocumentKind::Hex: {
-            const std::vector<std::string> lines = ReadTextLines(*path).value_or(std::vector<std::string>{});
-            set_view_lines(Firmware_View, lines);
+            const auto lines = ReadTextLines(*path, &refusal);
+            if (!lines) {
+                refused();
+                break;
+            }
+            set_view_lines(Firmware_View, *lines);
             FirmwareFileName = *path;
             PageControl->setCurrentWidget(FirmwareTab);
-            if (!lines.empty()) {
-                ReportHexLoad(LoadHexDocument(*FirmwareImage, lines), *this);
+            if (!lines->empty()) {
+                ReportHexLoad(LoadHexDocument(*FirmwareImage, *lines), *this);
                 AutoFlashButton->setEnabled(true);
             }
             break;
         }
-        case DocumentKind::Prg:
+        case DocumentKind::Prg: {
+            const auto lines = ReadPrgFile(*path, &refusal);
+            if (!lines) {
+                refused();
+                break;
+            }
             PageControl->setCurrentWidget(JavaTab);
-            set_view_lines(Java_View, ReadPrgFile(*path).value_or(std::vector<std::string>{}));
+            set_view_lines(Java_View, *lines);
             break;
-        case DocumentKind::Cfg:
-            set_view_lines(Config_View, ReadTextLines(*path).value_or(std::vector<std::string>{}));
+        }
+        case DocumentKind::Cfg: {
+            const auto lines = ReadTextLines(*path, &refusal);
+            if (!lines) {
+                refused();
+                break;
+            }
+            set_view_lines(Config_View, *lines);
             PageControl->setCurrentWidget(ConfigTab);
             break;
+        }
         case DocumentKind::None:
             break;
     }

@@ -50,9 +50,11 @@ bool StartBootloader(serial& port, motor_com& motor) {
 // The file is read again so that a HEX file rebuilt since it was opened is
 // written in its new form.
 bool ReloadFirmware(FirmwareImage& image, Reporter& out, BootloaderContext& window) {
+    std::string refusal;
     const std::optional<std::vector<std::string>> lines =
-        ReadTextLines(window.firmware_file_name());
+        ReadTextLines(window.firmware_file_name(), &refusal);
     if (!lines) {
+        if (!refusal.empty()) out.message(refusal);
         out.message("Could not load HEXFILE");
         return false;
     }

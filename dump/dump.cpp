@@ -1,6 +1,8 @@
 #include "dump/dump.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -11,7 +13,9 @@ namespace {
 
 constexpr int kValuesPerLine = 16;
 
-void append_header(std::string& text, int address) {
+// The address after the last one of a range can lie past the largest int;
+// headers show addresses as 32-bit values.
+void append_header(std::string& text, std::int64_t address) {
     char header[16];
     std::snprintf(header, sizeof header, "0x%04X\t", static_cast<unsigned>(address));
     text += header;
@@ -48,22 +52,32 @@ int dump_value(const std::string& reply) {
 }
 
 void DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range) {
+    // A range that ends before it starts holds no address; there is nothing
+    // to ask for, send or write.
+    if (range.last < range.first) {
+        out.message("Error: the dump range ends before it starts");
+        return;
+    }
     const auto name = host.ask_dump_file_name();
     if (!name) return;
 
     out.set_progress_max(range.last);
     out.set_progress_min(range.first);
 
+    // Counted in 64 bits: a range may end at the largest int, and its size
+    // may not fit an int. Only what the three dumps need is reserved ahead.
+    const std::int64_t addresses = std::int64_t{range.last} - range.first + 1;
     std::string text;
-    text.reserve(static_cast<std::size_t>(range.last - range.first + 1) * 4 + 64);
+    text.reserve(static_cast<std::size_t>(std::min<std::int64_t>(addresses, 0x10000)) * 4 + 64);
     append_header(text, range.first);
     int count = 0;
-    for (int address = range.first; address <= range.last; ++address) {
+    for (std::int64_t next = range.first; next <= range.last; ++next) {
+        const int address = static_cast<int>(next);
         append_value(text, dump_value(motor.query("(E" + std::to_string(address))));
         if (++count == kValuesPerLine) {
             count = 0;
             text += '\n';
-            append_header(text, address + 1);
+            append_header(text, next + 1);
         }
         out.set_progress_position(address);
         out.process_events();

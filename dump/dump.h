@@ -29,7 +29,9 @@ inline constexpr DumpRange kBootCrashDump{0x1D00, 0x1DFF};
 
 // Asks for a file name, reads addresses first ... last from the selected
 // motor and writes the dump file in one piece. A file that cannot be written
-// is reported in the message area.
+// is reported in the message area. Any range of ints is safe; one whose last
+// address lies below its first is refused with an error line before the
+// dialog is shown.
 void DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range);
 
 // The byte value in a reply to "(E": the number after the first "+", or the

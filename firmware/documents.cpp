@@ -12,17 +12,28 @@ namespace {
 
 constexpr std::uint64_t kConfigurationAddress = 0x1F00000;
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* refusal) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::nullopt;
-    // Read in large pieces: a read that fails part way keeps what came before.
+    const auto refuse = [&]() -> std::optional<std::string> {
+        if (refusal) {
+            *refusal = "Error: " + path + " is too large to open (more than " +
+                       std::to_string(kMaxDocumentBytes / (1024 * 1024)) + " MiB)";
+        }
+        return std::nullopt;
+    };
+    // The size on disk is only a hint: devices have none, and a file can
+    // grow while it is read, so the read itself stops past the limit too.
+    std::error_code unknown;
+    const std::uintmax_t size = std::filesystem::file_size(path, unknown);
+    if (!unknown && size > kMaxDocumentBytes) return refuse();
     std::string bytes;
-    std::error_code ignored;
-    const std::uintmax_t size = std::filesystem::file_size(path, ignored);
-    if (!ignored) bytes.reserve(static_cast<std::size_t>(size));
+    if (!unknown) bytes.reserve(static_cast<std::size_t>(size));
+    // Read in large pieces: a read that fails part way keeps what came before.
     char buffer[65536];
     while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
         bytes.append(buffer, static_cast<std::size_t>(file.gcount()));
+        if (bytes.size() > kMaxDocumentBytes) return refuse();
     }
     return bytes;
 }
@@ -62,8 +73,9 @@ DocumentKind KindOfFile(std::string_view file_name) {
     return DocumentKind::None;
 }
 
-std::optional<std::vector<std::string>> ReadTextLines(const std::string& path) {
-    const std::optional<std::string> text = ReadWholeFile(path);
+std::optional<std::vector<std::string>> ReadTextLines(const std::string& path,
+                                                      std::string* refusal) {
+    const std::optional<std::string> text = ReadWholeFile(path, refusal);
     if (!text) return std::nullopt;
     const std::string_view all(*text);
     std::vector<std::string> lines;
@@ -96,8 +108,8 @@ std::vector<std::string> PrgLines(std::string_view bytes) {
     return lines;
 }
 
-std::optional<std::vector<std::string>> ReadPrgFile(const std::string& path) {
-    const std::optional<std::string> bytes = ReadWholeFile(path);
+std::optional<std::vector<std::string>> ReadPrgFile(const std::string& path, std::string* refusal) {
+    const std::optional<std::string> bytes = ReadWholeFile(path, refusal);
     if (!bytes) return std::nullopt;
     return PrgLines(*bytes);
 }

@@ -193,6 +193,8 @@ void ScriptRunner::RunConfigScript(int start) {
         port_.flush_input();
         port_.set_timeout(kRunTimeoutMs);
         run_passes(start);
+    } catch (const ScriptError& e) {
+        error = e.text();
     } catch (const std::exception& e) {
         error = e.what();
     } catch (...) {

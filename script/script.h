@@ -46,7 +46,13 @@ public:
 // A number in an if-line or its reply that cannot be read; it ends the run.
 class ScriptError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ScriptError(const std::string& text) : std::runtime_error(text), text_(text) {}
+    // The whole text. It quotes a controller's reply, which may hold NUL
+    // bytes, and what() would end at the first of them.
+    const std::string& text() const { return text_; }
+
+private:
+    std::string text_;
 };
 
 // An append-only text file whose entries end in CR LF and reach the disk one

@@ -3,19 +3,26 @@
 # only those that are missing. Quiet when nothing is missing.
 #   bash scripts/setup-deps.sh [PACKAGE]...
 # Further packages named on the command line (scripts/package.sh's checkers)
-# are installed the same way.
+# are installed the same way. With --fuzz, only what the fuzz build
+# (scripts/fuzz.sh) needs.
 set -euo pipefail
 
-packages=(
-    build-essential cmake pkg-config
-    qt6-base-dev libqt6test6 qt6-qpa-plugins
-    libgtest-dev libgmock-dev
-    srecord xvfb xauth
-    scdoc librsvg2-bin
-    # the real-window tests: X input events, a session bus, accessibility
-    xdotool dbus-daemon at-spi2-core python3-pyatspi
-    "$@"
-)
+fuzz_packages=(cmake make clang-14 libclang-rt-14-dev)
+if [ "${1:-}" = --fuzz ]; then
+    packages=("${fuzz_packages[@]}")
+else
+    packages=(
+        build-essential cmake pkg-config
+        qt6-base-dev libqt6test6 qt6-qpa-plugins
+        libgtest-dev libgmock-dev
+        srecord xvfb xauth
+        scdoc librsvg2-bin
+        # the real-window tests: X input events, a session bus, accessibility
+        xdotool dbus-daemon at-spi2-core python3-pyatspi
+        "${fuzz_packages[@]}"
+        "$@"
+    )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
