@@ -46,7 +46,10 @@ std::string one_line(std::string text) {
 
 class Host : public ScriptHost {
 public:
-    Host(FuzzInput& in, LineBench& b) : in_(in), b_(b) {}
+    // `edits` is a plan of its own, so that the replies in the rest of the
+    // input keep their places whatever the run does with events.
+    Host(const std::string& edits, LineBench& b)
+        : plan_(reinterpret_cast<const std::uint8_t*>(edits.data()), edits.size()), b_(b) {}
 
     std::vector<std::string> lines;
     bool save_log = false;
@@ -55,7 +58,6 @@ public:
     std::string timeout_text;
     std::optional<std::string> log_name;
     bool editing = false;
-    int edits_left = 8;
 
     int line_count() override { return static_cast<int>(lines.size()); }
     std::string line(int index) override {
@@ -79,25 +81,24 @@ public:
 
     // The user edits the script while it runs.
     void events() {
-        if (!editing || edits_left == 0 || !in_.flag()) return;
-        --edits_left;
-        switch (in_.small(3)) {
+        if (!editing || !plan_.flag()) return;
+        switch (plan_.small(3)) {
             case 0:
                 if (!lines.empty()) lines.pop_back();
                 break;
             case 1:
-                lines.push_back(one_line(in_.text(40)));
+                lines.push_back(one_line(plan_.text(40)));
                 break;
             case 2:
                 lines.clear();
                 break;
             default:
-                if (!lines.empty()) lines[in_.u32() % lines.size()] = one_line(in_.text(40));
+                if (!lines.empty()) lines[plan_.u32() % lines.size()] = one_line(plan_.text(40));
         }
     }
 
 private:
-    FuzzInput& in_;
+    FuzzInput plan_;
     LineBench& b_;
 };
 
@@ -120,17 +121,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const std::string log_base = fuzz_temp_path("script");
     FuzzInput in(data, size);
     LineBench b;
-    Host host(in, b);
+    const std::uint8_t options = in.byte();
+    const bool log_named = in.flag();
+    const int timeout_before = in.byte();
+    const std::string edits = in.text(64);
+    Host host(edits, b);
     ScriptRunner runner(b.port, b.motor, b.out, host);
 
-    const std::uint8_t options = in.byte();
     host.save_log = options & 1;
     host.log_send = options & 2;
     host.repeat_budget = (options >> 2) & 7;
     static const char* const kTimeouts[] = {"100", "abc", "-5",         "0x20",
                                             "",    " 7",  "2147483647", "0"};
     host.timeout_text = kTimeouts[options >> 5];
-    if (in.flag()) host.log_name = log_base;
+    if (log_named) host.log_name = log_base;
     std::filesystem::remove(log_base + ".log");
     host.lines = split_lines(in.long_text(4096));
 
@@ -164,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The whole run, with edits.
     host.editing = true;
     b.out.on_events = [&] { host.events(); };
-    b.port.set_timeout(in.small(200));
+    b.port.set_timeout(static_cast<std::uint32_t>(timeout_before));
     runner.RunConfigScript(0);
 
     const auto shown = read_integer(host.timeout_text);

@@ -6,16 +6,18 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <QProgressBar>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "firmware/documents.h"
 #include "firmware/flashmem.h"
 #include "window_bench.h"
 
@@ -139,6 +141,24 @@ TEST(Documents, ProgramFromTheJavaTabIsUploaded) {
     w.ActionBtn->click();
     EXPECT_EQ(b.sim.received(), "#1(JS\r#1(J4660\r#1(J153208\r#1(JI\r");
     EXPECT_EQ(b.lines(), (std::vector<std::string>{"(JS", "(JI"}));
+}
+
+TEST(Documents, AFileAboveTheSizeLimitIsRefusedAndChangesNothing) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    QTemporaryDir dir;
+    b.dialogs.file_answers.push_back(write_file(dir, "motor.hex", kHex));
+    w.Open1->trigger();
+    const std::string big = write_file(dir, "huge.cfg", "");
+    std::filesystem::resize_file(big, kMaxDocumentBytes + 1);
+
+    b.dialogs.file_answers.push_back(big);
+    w.Open1->trigger();
+    EXPECT_EQ(b.lines().back(), "Error: " + big + " is too large to open (more than 64 MiB)");
+    EXPECT_EQ(w.PageControl->currentWidget(), w.FirmwareTab);
+    EXPECT_TRUE(w.Config_View->document()->isEmpty());
+    EXPECT_EQ(view_lines(w.Firmware_View),
+              (std::vector<std::string>{":06000000010203000405EB", ":00000001FF"}));
 }
 
 TEST(Documents, ReleasedPortKeepsTheWriteButtonOffOnEveryTabButMaintenance) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +9,7 @@
 
 #include "dump/dump.h"
 #include "motor/motor_com.h"
+#include "serial/memory_backend.h"
 #include "serial/serial.h"
 #include "sim/sim.h"
 #include "support/recorder.h"
@@ -159,6 +162,45 @@ TEST_F(DumpTest, UnwritableFileIsReported) {
         ASSERT_EQ(rec.lines.size(), 1u);
         EXPECT_EQ(rec.lines[0], "Error: Could not write dump file /dev/full: No space left on device");
     }
+}
+
+// Ranges the three buttons never use, on an in-memory line that answers
+// every read with 171 (AB).
+TEST(DumpRange, BackwardsIsRefusedAndTheLargestIntEndsTheDump) {
+    Recorder rec;
+    auto backend = std::make_unique<MemoryBackend>();
+    MemoryBackend& line = *backend;
+    line.on_write = [&line](const std::uint8_t*, std::size_t) { line.queue("1(E+171\r"); };
+    serial port(rec, "mem0", 100, std::move(backend));
+    motor_com motor(port);
+    char pattern[] = "/tmp/kfu-dump-XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    TestDumpHost host;
+    host.answer = dir + "/out.eed";
+    const auto written = [&] {
+        std::ifstream in(*host.answer, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    std::string ab16;
+    for (int i = 0; i < 16; ++i) ab16 += " AB";
+
+    DumpMemory(motor, rec, host, {10, 9});
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{"Error: the dump range ends before it starts"}));
+    EXPECT_EQ(host.dialogs, 0);
+    EXPECT_TRUE(line.written.empty());
+    EXPECT_FALSE(fs::exists(*host.answer));
+
+    DumpMemory(motor, rec, host, {INT_MAX - 17, INT_MAX});
+    EXPECT_EQ(written(), "0x7FFFFFEE\t" + ab16 + "\n0x7FFFFFFE\t AB AB");
+    const std::string text = line.written_text();
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 18);
+    EXPECT_EQ(text.substr(text.size() - 15), "#1(E2147483647\r");
+
+    // Sixteen values up to the largest int: the header after them names the
+    // address that follows, as a 32-bit value.
+    DumpMemory(motor, rec, host, {INT_MAX - 15, INT_MAX});
+    EXPECT_EQ(written(), "0x7FFFFFF0\t" + ab16 + "\n0x80000000\t");
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -85,6 +85,31 @@ TEST_F(Documents, PrgWordsWithTheirOffsets) {
     EXPECT_EQ(lines[32768], "(J513");
 }
 
+TEST_F(Documents, FilesAboveTheLimitAreRefusedWithALine) {
+    // Sparse: the size is there without the bytes.
+    const std::string big = Write("big.hex", "");
+    fs::resize_file(big, kMaxDocumentBytes + 1);
+    std::string refusal;
+    EXPECT_FALSE(ReadTextLines(big, &refusal).has_value());
+    EXPECT_EQ(refusal, "Error: " + big + " is too large to open (more than 64 MiB)");
+    refusal.clear();
+    EXPECT_FALSE(ReadPrgFile(big, &refusal).has_value());
+    EXPECT_FALSE(refusal.empty());
+
+    // A device has no size to look at; the read itself stops past the limit.
+    const fs::path device = dir_ / "x.hex";
+    fs::create_symlink("/dev/zero", device);
+    refusal.clear();
+    EXPECT_FALSE(ReadTextLines(device.string(), &refusal).has_value());
+    EXPECT_FALSE(refusal.empty());
+
+    // Within the limit nothing is said; a missing file stays silent.
+    refusal.clear();
+    EXPECT_EQ(*ReadTextLines(Write("small.cfg", "a\n"), &refusal), Lines{"a"});
+    EXPECT_FALSE(ReadTextLines((dir_ / "missing.cfg").string(), &refusal).has_value());
+    EXPECT_EQ(refusal, "");
+}
+
 TEST_F(Documents, SavedScriptReadsBackAndReplacesTheOldFile) {
     const std::string path = Write("script.cfg", "an old and much longer script\nline 2\nline 3\n");
     const Lines script{"#motor 1", "\tA=100", "", "#}"};

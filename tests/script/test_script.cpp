@@ -11,6 +11,7 @@
 #include "motor/motor_com.h"
 #include "motor/motor_id.h"
 #include "script/script.h"
+#include "serial/memory_backend.h"
 #include "serial/serial.h"
 #include "sim/sim.h"
 #include "support/recorder.h"
@@ -392,6 +393,28 @@ TEST_F(ScriptTest, SecondRunDuringARunIsRefused) {
     runner.RunConfigScript(0);
     EXPECT_EQ(rec.lines, (Lines{"Error: A script is already running", "== Timer 10", "-> A", "<- A"}));
     EXPECT_EQ(sent(), (Lines{"1:A"}));
+}
+
+// A controller's reply may hold NUL bytes; the error box quotes it whole.
+TEST(ScriptErrors, TheErrorBoxCarriesTheWholeReply) {
+    Recorder rec;
+    auto backend = std::make_unique<MemoryBackend>();
+    MemoryBackend& line = *backend;
+    line.on_write = [&line](const std::uint8_t*, std::size_t) {
+        line.queue(std::string("1pos\xFF\0abc\r", 10));
+    };
+    serial port(rec, "mem0", 100, std::move(backend));
+    motor_com motor(port);
+    TestHost host(motor, rec);
+    ScriptRunner runner(port, motor, rec, host);
+    host.lines = {"#ifeq(pos,3){", "#}"};
+
+    runner.RunConfigScript(0);
+
+    ASSERT_EQ(rec.boxes.size(), 1u);
+    EXPECT_EQ(rec.boxes[0].text, std::string("'\xFF\0abc' is not a valid integer value", 36));
+    EXPECT_EQ(rec.boxes[0].caption, "Error");
+    EXPECT_EQ(port.get_timeout(), 100u);
 }
 
 }  // namespace
