@@ -7,7 +7,7 @@
 # Each target starts from its seeds in fuzz/corpus/TARGET (and, for the HEX
 # and document targets, the real HEX files in ../shared/testdata/hex when
 # they are there); what it learns is kept in build/fuzz/corpus/TARGET for
-# the next run. A finding is written to fuzz/regressions/TARGET/, where the
+# the next run (KFU_FUZZ_BUILD names another build folder). A finding is written to fuzz/regressions/TARGET/, where the
 # ordinary test suite replays it: fix the fault and commit the file. Any
 # finding makes the script fail. Installs its packages when missing.
 set -euo pipefail
@@ -18,12 +18,12 @@ shift || true
 
 bash scripts/setup-deps.sh --fuzz
 
-build=build/fuzz
+build=${KFU_FUZZ_BUILD:-build/fuzz}
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DKFU_FUZZ=ON -DKFU_WERROR=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
+cmake --build "$build" -j "$(nproc)" >"$build.log" 2>&1 || { tail -40 "$build.log"; exit 1; }
 
 if [ $# -gt 0 ]; then
     targets=("$@")

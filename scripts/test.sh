@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs all tests, builds the
-# Debian package from that build and checks it (scripts/package.sh), then
+# Debian package from that build and checks it (scripts/package.sh), fuzzes
+# every parser of outside input for a short while (scripts/fuzz.sh), then
 # builds again with the address and undefined-behaviour sanitizers and runs
 # the tests once more. Installs its own build dependencies when missing.
 set -euo pipefail
@@ -25,6 +26,8 @@ echo "== Build and test (warnings are errors)"
 run_suite build/ci
 echo "== Debian package from that build"
 bash scripts/package.sh build/ci
+echo "== Fuzz every parser of outside input (${KFU_FUZZ_SECONDS:=20} s per target)"
+bash scripts/fuzz.sh "$KFU_FUZZ_SECONDS"
 echo "== Build and test under address and undefined-behaviour sanitizers"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_suite build/sanitize -DKFU_SANITIZE=ON -DKFU_BENCH=OFF
