@@ -7,9 +7,10 @@
 # Each target starts from its seeds in fuzz/corpus/TARGET (and, for the HEX
 # and document targets, the real HEX files in ../shared/testdata/hex when
 # they are there); what it learns is kept in build/fuzz/corpus/TARGET for
-# the next run (KFU_FUZZ_BUILD names another build folder). A finding is written to fuzz/regressions/TARGET/, where the
-# ordinary test suite replays it: fix the fault and commit the file. Any
-# finding makes the script fail. Installs its packages when missing.
+# the next run (KFU_FUZZ_BUILD names another build folder). A finding is
+# written to fuzz/regressions/TARGET/, where the ordinary test suite replays
+# it: fix the fault and commit the file. Any finding makes the script fail.
+# Installs its packages when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
