@@ -54,7 +54,7 @@ for t in "${targets[@]}"; do
     status=0
     # A finding stops the target at once (no -fork), so its input is saved.
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
-        "$build/fuzz/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+        "$build/fuzz/$t" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
         -max_len=8192 -print_final_stats=1 -artifact_prefix="$findings/" "${dict[@]}" \
         "$corpus" "${seeds[@]}" >"$log" 2>&1 || status=$?
     after=$(find "$findings" -type f | wc -l)
