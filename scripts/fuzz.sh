@@ -57,8 +57,9 @@ for t in "${targets[@]}"; do
     # real hang passes the time limit and is one.
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
         "$build/fuzz/$t" -max_total_time="$seconds" -timeout=25 -report_slow_units=100000 \
-        -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 -artifact_prefix="$findings/" "${dict[@]}" \
-        "$corpus" "${seeds[@]}" >"$log" 2>&1 || status=$?
+        -rss_limit_mb=2048 -max_len=8192 -print_final_stats=1 \
+        -artifact_prefix="$findings/" "${dict[@]}" "$corpus" "${seeds[@]}" >"$log" 2>&1 ||
+        status=$?
     after=$(find "$findings" -type f | wc -l)
     new=$((after - before))
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
