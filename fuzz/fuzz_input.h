@@ -93,12 +93,23 @@ private:
     std::size_t at_ = 0;
 };
 
-// A file name of this process for a target that must write real files
-// (saved scripts, logs, dumps): in memory when the machine has /dev/shm, as
-// a disk file system would turn every rewrite into a flush.
-inline std::string fuzz_temp_path(const std::string& what) {
-    const std::filesystem::path shm = "/dev/shm";
-    const std::filesystem::path dir =
-        std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path();
-    return (dir / ("kfu-fuzz-" + std::to_string(::getpid()) + "-" + what)).string();
-}
+// A file of this process for a target that must write real files (saved
+// scripts, logs, dumps): in memory when the machine has /dev/shm, as a disk
+// file system would turn every rewrite into a flush. Removed at exit.
+class FuzzTempFile {
+public:
+    explicit FuzzTempFile(const std::string& what) {
+        const std::filesystem::path shm = "/dev/shm";
+        const std::filesystem::path dir =
+            std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path();
+        path = (dir / ("kfu-fuzz-" + std::to_string(::getpid()) + "-" + what)).string();
+    }
+    ~FuzzTempFile() {
+        std::error_code ignored;
+        std::filesystem::remove(path, ignored);
+    }
+    FuzzTempFile(const FuzzTempFile&) = delete;
+    FuzzTempFile& operator=(const FuzzTempFile&) = delete;
+
+    std::string path;
+};

@@ -68,7 +68,8 @@ void check_prg(std::string_view bytes, const Lines& lines) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static MemFile file("kfu-fuzz-document");
-    static const std::string saved = fuzz_temp_path("saved.cfg");
+    static const FuzzTempFile saved_file("saved.cfg");
+    const std::string& saved = saved_file.path;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     FUZZ_CHECK(file.set(text), "memory file");
 

@@ -76,7 +76,8 @@ int reply_value(const std::string& reply) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string file = fuzz_temp_path("dump.eed");
+    static const FuzzTempFile dump_file("dump.eed");
+    const std::string& file = dump_file.path;
     FuzzInput in(data, size);
     LineBench b;
     Host host;

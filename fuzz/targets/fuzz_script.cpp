@@ -118,7 +118,9 @@ void check_frames(const std::string& written, int writes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string log_base = fuzz_temp_path("script");
+    // The runner appends ".log" to the name the dialog gives.
+    static const FuzzTempFile log_file("script.log");
+    const std::string log_base = log_file.path.substr(0, log_file.path.size() - 4);
     FuzzInput in(data, size);
     LineBench b;
     const std::uint8_t options = in.byte();
@@ -135,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                             "",    " 7",  "2147483647", "0"};
     host.timeout_text = kTimeouts[options >> 5];
     if (log_named) host.log_name = log_base;
-    std::filesystem::remove(log_base + ".log");
+    std::filesystem::remove(log_file.path);
     host.lines = split_lines(in.long_text(4096));
 
     int writes = 0;
