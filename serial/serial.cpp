@@ -17,6 +17,8 @@ const char* const kReleasedName = "0";
 constexpr long long kMsPerByte = 10;
 constexpr long long kWriteConstantMs = 50;
 constexpr auto kReopenPause = std::chrono::milliseconds(100);
+// flush_input reads with this read time-out in place of the port's own.
+constexpr std::uint32_t kFlushTimeoutMs = 1;
 
 int clamp_ms(long long ms) { return ms > INT_MAX ? INT_MAX : static_cast<int>(ms); }
 
@@ -167,17 +169,13 @@ int serial::read_wait_ms(std::size_t count) const {
 }
 
 void serial::flush_input() {
-    const std::uint32_t remembered = read_timeout_ms_;
-    set_timeout(1);
     if (!open_) open();
-    if (open_) {
-        const int timeout_ms = read_timeout_for(1, read_timeout_ms_);
-        std::uint8_t discard = 0;
-        for (int i = 0; i < kMaxDiscardBytes; ++i) {
-            if (backend_->read_bytes(&discard, 1, timeout_ms) <= 0) break;
-        }
+    if (!open_) return;
+    const int timeout_ms = read_timeout_for(1, kFlushTimeoutMs);
+    std::uint8_t discard = 0;
+    for (int i = 0; i < kMaxDiscardBytes; ++i) {
+        if (backend_->read_bytes(&discard, 1, timeout_ms) <= 0) break;
     }
-    set_timeout(remembered);
 }
 
 void serial::set_port(const std::string& name) {
@@ -190,10 +188,11 @@ void serial::set_baud(std::uint32_t baud) {
     baud_ = baud;
 }
 
-void serial::set_timeout(std::uint32_t read_timeout_ms) {
-    close();
-    read_timeout_ms_ = read_timeout_ms;
-}
+// Every read hands its own deadline to the backend, so a new time-out needs
+// no new descriptor. Closing here would drop DTR and RTS (HUPCL) and raise
+// them again at the next open: a glitch for a transceiver keyed by RTS or a
+// board reset by DTR, several times per firmware block.
+void serial::set_timeout(std::uint32_t read_timeout_ms) { read_timeout_ms_ = read_timeout_ms; }
 
 void serial::list_ports(std::vector<std::string>& list) const {
     list.clear();

@@ -29,12 +29,15 @@ public:
     // Bytes received (0 after a quiet time-out), or -1. The first `count`
     // bytes of `buffer` are zero-filled first.
     int read(void* buffer, std::size_t count);
-    // Throws away pending input using a 1 ms read time-out.
+    // Throws away pending input using a 1 ms read time-out; the port's own
+    // read time-out is left as it is.
     void flush_input();
 
+    // A new name or rate closes the port; the next access opens it anew.
     void set_port(const std::string& name);
     void set_baud(std::uint32_t baud);
     std::uint32_t get_baud() const { return baud_; }
+    // A new read time-out applies to the next read; an open port stays open.
     void set_timeout(std::uint32_t read_timeout_ms);
     std::uint32_t get_timeout() const { return read_timeout_ms_; }
 

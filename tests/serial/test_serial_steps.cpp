@@ -131,4 +131,33 @@ TEST(SerialWrite, RetriesOnceAfterReopenAndFramesWithRts) {
     EXPECT_EQ(s.timeouts, std::vector<int>{200});  // 10 * 10 + 100
 }
 
+// A time-out change must not cycle the device: on Linux a close drops DTR and
+// RTS and the next open raises them, which resets boards and keys RS-485
+// transceivers in the middle of a transfer.
+TEST(SerialTimeout, ChangeKeepsThePortOpenAndAppliesToTheNextRead) {
+    Script s;
+    Recorder rec;
+    serial port(rec, "ttyS0", 100, std::make_unique<ScriptedBackend>(s));
+    char buf[4];
+    port.read(buf, 1);
+    ASSERT_TRUE(port.is_open());
+    s.calls.clear();
+    s.timeouts.clear();
+
+    port.set_timeout(1);
+    port.read(buf, 1);
+    port.flush_input();
+    port.set_timeout(30);
+    port.read(buf, 4);
+
+    EXPECT_TRUE(port.is_open());
+    EXPECT_TRUE(s.calls.empty());  // no close, no open, no settings
+    EXPECT_EQ(s.timeouts, (std::vector<int>{11, 11, 70}));
+    EXPECT_EQ(port.get_timeout(), 30u);
+
+    // The saved settings still come back when the port is finally closed.
+    port.close();
+    EXPECT_EQ(s.calls, std::vector<std::string>{"restore"});
+}
+
 }  // namespace
