@@ -1,4 +1,5 @@
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -7,6 +8,7 @@
 #include "bootloader/bootloader.h"
 #include "bootloader/bootloader_steps.h"
 #include "common/int_text.h"
+#include "common/stop.h"
 #include "firmware/documents.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
@@ -17,6 +19,8 @@ constexpr std::uint32_t kBootloaderBaud = 115200;
 constexpr int kStartAttempts = 19;
 constexpr int kRestartAttempts = 20;
 constexpr auto kRestartPause = std::chrono::milliseconds(500);
+
+const char* const kAutoFlash = "AutoFlash";
 
 void ReopenAt(serial& port, std::uint32_t baud) {
     port.close();
@@ -38,13 +42,32 @@ void RestoreSpeed(serial& port, Reporter& out, const BootloaderContext& window) 
     ReopenAt(port, baud > 0 ? static_cast<std::uint32_t>(baud) : kBootloaderBaud);
 }
 
-bool StartBootloader(serial& port, motor_com& motor) {
+enum class Started { Yes, No, Stopped };
+
+Started StartBootloader(serial& port, motor_com& motor, Reporter& out) {
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (stop_here(out, kAutoFlash)) return Started::Stopped;
         const std::string reply = motor.query("@S");
         DrainInput(port);
-        if (reply == "@OK") return true;
+        if (reply == "@OK") return Started::Yes;
     }
-    return false;
+    return Started::No;
+}
+
+// The file as it is on disk now, loaded into a copy of the image (the copy
+// keeps the upper address a file without type 04 records goes by), so that
+// a file that must not be written is refused before anything is sent. No
+// value when the file cannot be read: the reload reports that in its turn.
+std::optional<HexLoadReport> CheckFileBeforeStart(const FirmwareImage& image, Reporter& out,
+                                                  const BootloaderContext& window, bool& allowed) {
+    allowed = true;
+    const std::optional<std::vector<std::string>> lines =
+        ReadTextLines(window.firmware_file_name());
+    if (!lines) return std::nullopt;
+    auto trial = std::make_unique<FirmwareImage>(image);
+    LoadHexDocument(*trial, *lines, HexLines::All);
+    allowed = FirmwareWriteAllowed(*trial, out);
+    return trial->load_report;
 }
 
 // The file is read again so that a HEX file rebuilt since it was opened is
@@ -65,11 +88,14 @@ bool ReloadFirmware(FirmwareImage& image, Reporter& out, BootloaderContext& wind
     return true;
 }
 
-void WaitForRestart(motor_com& motor) {
+// False when stopped.
+bool WaitForRestart(motor_com& motor, Reporter& out) {
     for (int attempt = 1; attempt <= kRestartAttempts; ++attempt) {
-        if (motor.query_number("i") != 0) return;
+        if (stop_here(out, kAutoFlash)) return false;
+        if (motor.query_number("i") != 0) return true;
         if (attempt < kRestartAttempts) std::this_thread::sleep_for(kRestartPause);
     }
+    return true;
 }
 
 }  // namespace
@@ -81,29 +107,46 @@ void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, 
         out.message("Error: you must select a motor ID !");
         return;
     }
+    bool allowed = true;
+    const std::optional<HexLoadReport> checked = CheckFileBeforeStart(image, out, window, allowed);
+    if (!allowed) return;
 
     const int baud_setting = motor.query_number(":baud");
     out.message(":baud " + std::to_string(baud_setting));
     motor.query("@S");
 
     SwitchToBootloaderSpeed(port, out, window);
-    if (!StartBootloader(port, motor)) {
-        out.message("Could not start Bootloader");
+    const Started started = StartBootloader(port, motor, out);
+    if (started != Started::Yes) {
+        if (started == Started::No) out.message("Could not start Bootloader");
         RestoreSpeed(port, out, window);
         return;
     }
     out.message("Bootloader started");
 
-    if (!ReloadFirmware(image, out, window)) {
+    // The file may have changed since it was checked; what is written is
+    // what was loaded now.
+    if (!ReloadFirmware(image, out, window) ||
+        !FirmwareWriteAllowed(image, out, checked ? &*checked : nullptr)) {
         RestoreSpeed(port, out, window);
         return;
     }
 
-    WriteFirmware(port, image, out, window);
+    const bool written = WriteFirmware(port, image, out, window);
+    // A stopped write has said so; a finished one is not followed by the
+    // restart when a stop came meanwhile.
+    if (out.stop_requested()) {
+        if (written) stop_here(out, kAutoFlash);
+        RestoreSpeed(port, out, window);
+        return;
+    }
 
     motor.query("@E");
     out.message("Bootloader terminated");
-    WaitForRestart(motor);
+    if (!WaitForRestart(motor, out)) {
+        RestoreSpeed(port, out, window);
+        return;
+    }
 
     if (baud_setting != 0) {
         out.message(motor.query(":baud=" + std::to_string(baud_setting)));

@@ -33,24 +33,35 @@ public:
     virtual std::vector<std::string> java_lines() const = 0;  // Java_View
 };
 
+// Whether the loaded image may be written at all; called before anything
+// is sent. An image without program data is refused with one line (writing
+// it would only erase the controller). When lines of the HEX file could not
+// be read, the user is asked; No, the default, refuses with one line. The
+// question is not asked again for the same unreadable lines as `accepted`.
+bool FirmwareWriteAllowed(const FirmwareImage& image, Reporter& out,
+                          const HexLoadReport* accepted = nullptr);
+
 // Writes the firmware to the controller whose bootloader is running, in the
-// mode its version asks for. True only when every block (or line) was
-// acknowledged and nothing of the image was left out; the messages tell
-// the user either way.
+// mode its version asks for. True when every block (or line) that was sent
+// was acknowledged, which "Firmware successfully written" reports; data the
+// mode does not send (the bootloader's own memory) gives a warning line
+// before it. False after an error or a stop, which the last line tells.
 bool WriteFirmware(serial& port, const FirmwareImage& image, Reporter& out,
                    BootloaderContext& window);
 
 // Starts the bootloader of the running controller, reloads the HEX file
 // from disk, writes it, restarts the controller and puts its baud-rate
 // setting back. The port ends at the rate it had before (or the rate of
-// the dialog's baud-rate box when the bootloader speed switch is on).
+// the dialog's baud-rate box when the bootloader speed switch is on). A file
+// that FirmwareWriteAllowed refuses is refused before anything is sent.
 void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, Reporter& out,
                           BootloaderContext& window);
 
 // Sends "~" to the selected motor and waits about five seconds for its
-// acknowledgement; ends with "OK" or "FAILED".
+// acknowledgement; ends with "OK" or "FAILED" (or the stop line).
 void ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& window);
 
 // Sends the lines of the Java view to the selected motor, each echoed back
-// exactly, between "(JS" and "(JI". False when an echo did not match.
+// exactly, between "(JS" and "(JI". False when an echo did not match or
+// the upload was stopped; "(JI" is then not sent.
 bool UploadProgram(serial& port, motor_com& motor, Reporter& out, BootloaderContext& window);

@@ -6,6 +6,7 @@
 
 #include "bootloader/bootloader.h"
 #include "common/int_text.h"
+#include "common/stop.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
 
@@ -36,6 +37,7 @@ void ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& wind
     const std::string expected = ExpectedAck(*motor);
     bool cleared = false;
     for (int attempt = 0; attempt < kAttempts && !cleared; ++attempt) {
+        if (stop_here(out, "Clear EEPROM", "its result is unknown")) return;
         std::this_thread::sleep_for(kPause);
         char buffer[7];
         const int count = port.read(buffer, sizeof buffer);

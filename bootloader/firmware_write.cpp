@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -6,6 +7,7 @@
 #include "bootloader/bootloader.h"
 #include "bootloader/bootloader_steps.h"
 #include "common/int_text.h"
+#include "common/stop.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
 
@@ -23,8 +25,46 @@ constexpr std::uint32_t kUnsent96 = kEnd96 - kBlock96;
 
 constexpr std::size_t kUsbPiece = 512;
 
+const char* const kWriteName = "the firmware write";
+
+// What a stop leaves on the controller.
+const char* Unfinished(bool started) {
+    return started ? "the firmware on the controller is incomplete" : "nothing was written";
+}
+
 std::string Shown(const std::uint8_t* bytes, std::size_t count) {
     return bytes_to_text(bytes, count);
+}
+
+std::string Hex5(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%05X", static_cast<unsigned>(value));
+    return text;
+}
+
+// A read that brought nothing at all shows in the prescribed lines only as
+// a missing character; say plainly that the controller fell silent.
+void ReportSilence(int count, Reporter& out) {
+    if (count <= 0) out.message("Error: no reply from the controller");
+}
+
+// A mode that has nothing of the image to send would only clear every block.
+bool HasDataFor(const FirmwareImage& image, std::uint32_t end, const char* mode, Reporter& out) {
+    if (FindDataWords(image, 0, end).count > 0) return true;
+    out.message(std::string("Error: no program data in ") + Hex5(0) + " ... " + Hex5(end - 1) +
+                " for the " + mode + ", nothing was written");
+    return false;
+}
+
+// Data above what a mode sends belongs to the bootloader itself, so leaving
+// it out is no failure; but it is said, with where and how much.
+void ReportUnsent(const FirmwareImage& image, std::uint32_t end, const char* mode, Reporter& out) {
+    const DataWords unsent = FindDataWords(image, end, kImageSize);
+    if (unsent.count == 0) return;
+    out.message("Warning: " + std::to_string(unsent.count) +
+                (unsent.count == 1 ? " word" : " words") + " at " + Hex5(unsent.first) + " ... " +
+                Hex5(unsent.last + 3) + " not written (the " + mode + " writes " + Hex5(0) +
+                " ... " + Hex5(end - 1) + ")");
 }
 
 // Some USB adapters lose bytes of long writes, so the frame can go out in
@@ -40,6 +80,8 @@ void WriteFrame(serial& port, const std::vector<std::uint8_t>& frame, bool in_pi
 
 bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& out,
                BootloaderContext& window) {
+    const char* const mode = "1536 Byte binary mode";
+    if (!HasDataFor(image, 2 * kEnd1536, mode, out)) return false;
     DrainInput(port);
     out.message("Writing in 1536 Byte binary mode !");
     out.set_progress_position(0);
@@ -48,12 +90,14 @@ bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& ou
     std::vector<std::uint8_t> frame;
     for (std::uint32_t w = 0; w < kEnd1536; w += 1024) {
         out.process_events();
+        if (stop_here(out, kWriteName, Unfinished(w > 0))) return false;
         if (IsBlankBlock1536(image, w)) {
             BuildClearFrame(FrameMode::Binary1536, motor, w, frame);
             port.write(frame.data(), frame.size());
             const Ack ack = ReadAck(port, out, "USB1");
             if (ack.code() != 'k' && ack.code() != 'b' && ack.code() != 'i') {
                 out.message("Error during autoclear " + Shown(ack.bytes, 1));
+                ReportSilence(ack.count, out);
                 return false;
             }
         } else {
@@ -64,6 +108,7 @@ bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& ou
                 out.message("<-    >" + Shown(ack.bytes, 1) + "< >" + std::to_string(ack.count) +
                             "< >" + std::to_string(w) + "<");
                 out.message("Error during Write " + Shown(ack.bytes, 2));
+                ReportSilence(ack.count, out);
                 return false;
             }
         }
@@ -71,24 +116,29 @@ bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& ou
         out.set_progress_position(static_cast<int>(w));
         out.repaint_progress();
     }
+    ReportUnsent(image, 2 * kEnd1536, mode, out);
     out.message("Firmware successfully written");
     return true;
 }
 
 bool Write96(serial& port, const FirmwareImage& image, int motor, Reporter& out) {
+    const char* const mode = "96 Byte binary mode";
+    if (!HasDataFor(image, kUnsent96, mode, out)) return false;
     out.message("Writing in 96 Byte binary mode !");
     out.set_progress_position(0);
     out.set_progress_max(static_cast<int>(kEnd96));
 
     std::vector<std::uint8_t> frame;
-    for (std::uint32_t a = 0; a + kBlock96 < kEnd96; a += kBlock96) {
+    for (std::uint32_t a = 0; a < kUnsent96; a += kBlock96) {
         out.process_events();
+        if (stop_here(out, kWriteName, Unfinished(a > 0))) return false;
         if (IsBlankBlock96(image, a)) {
             BuildClearFrame(FrameMode::Binary96, motor, a, frame);
             port.write(frame.data(), frame.size());
             const Ack ack = ReadAck(port, out, nullptr);
             if (ack.code() != 'C' && ack.code() != 'b') {
                 out.message("Error during autoclear " + Shown(ack.bytes, 1));
+                ReportSilence(ack.count, out);
                 return false;
             }
         } else {
@@ -97,19 +147,14 @@ bool Write96(serial& port, const FirmwareImage& image, int motor, Reporter& out)
             const Ack ack = ReadAck(port, out, nullptr);
             if (ack.code() != 'Y' && ack.code() != 'b') {
                 out.message("Error during Write " + Shown(ack.bytes, 2));
+                ReportSilence(ack.count, out);
                 return false;
             }
         }
         out.set_progress_position(static_cast<int>(a));
         out.repaint_progress();
     }
-    // A firmware with code in the last block would run without it: that is
-    // no success, even though every block sent was accepted.
-    if (!IsBlankBlock96(image, kUnsent96)) {
-        out.message(
-            "Warning: the data at 0xFF80 ... 0xFFFF was not written (96 Byte binary mode) !");
-        return false;
-    }
+    ReportUnsent(image, kUnsent96, mode, out);
     out.message("Firmware successfully written");
     return true;
 }
@@ -121,8 +166,11 @@ bool WriteAscii(serial& port, int motor, Reporter& out, BootloaderContext& windo
     out.set_progress_max(static_cast<int>(lines.size()));
 
     const std::string head = "#" + std::to_string(motor) + "@";
+    bool started = false;
     for (const std::string& line : lines) {
         out.process_events();
+        if (stop_here(out, kWriteName, Unfinished(started))) return false;
+        started = true;
         const std::string frame = head + line + '\r';
         port.write(frame.data(), frame.size());
         std::uint8_t reply[7];
@@ -131,6 +179,7 @@ bool WriteAscii(serial& port, int motor, Reporter& out, BootloaderContext& windo
         out.repaint_progress();
         if (count != 7) {
             out.message("Error writing Firmware (" + std::to_string(count) + ")");
+            ReportSilence(count, out);
             port.close();
             out.set_progress_position(0);
             return false;
@@ -182,6 +231,8 @@ bool WriteFirmware(serial& port, const FirmwareImage& image, Reporter& out,
                     " can not be written to the bootloader (0 ... 999) !");
         return false;
     }
+
+    if (stop_here(out, kWriteName)) return false;
 
     std::uint8_t stale[64];
     port.read(stale, sizeof stale);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bootloader/bootloader.h"
+#include "common/stop.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
 
@@ -15,6 +16,8 @@ bool UploadProgram(serial& port, motor_com& motor, Reporter& out, BootloaderCont
 
     out.message(motor.query("(JS"));
     for (std::size_t i = 0; i < lines.size(); ++i) {
+        // "(JI" is not sent: it would close an upload that lacks its rest.
+        if (stop_here(out, "the program upload", "the program was not completed")) return false;
         const std::string reply = motor.query(lines[i]);
         if (reply != lines[i]) {
             out.message("comm error:");

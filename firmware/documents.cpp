@@ -150,6 +150,7 @@ HexLoadReport LoadHexDocument(FirmwareImage& image, const std::vector<std::strin
             case kHexOk:
                 break;
             case kHexBeyondImage: {
+                ++report.beyond_image;
                 const std::uint64_t start =
                     std::uint64_t{image.upper_address} + HexToInt(Field(line, 3, 4));
                 if (start < kConfigurationAddress) {
@@ -173,6 +174,7 @@ HexLoadReport LoadHexDocument(FirmwareImage& image, const std::vector<std::strin
                 break;
         }
     }
+    image.load_report = report;
     return report;
 }
 

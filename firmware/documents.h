@@ -54,28 +54,9 @@ std::string SaveScript(const std::string& path, const std::vector<std::string>& 
 constexpr std::size_t kMaxHexLines = 262144;
 enum class HexLines { Capped, All };
 
-// What a load met that the user should hear about. Line numbers count from
-// 1, as editors show them; 0 means there was none.
-struct HexLoadReport {
-    std::size_t lines_parsed = 0;
-    std::size_t lines_not_parsed = 0;  // past the cap
-    // Lines that are not a readable record: too short, no ':', truncated,
-    // a checksum error, an unknown record type. Blank lines are not counted.
-    std::size_t unreadable = 0;
-    std::size_t first_unreadable = 0;
-    // Data records dropped because they end beyond the image, other than
-    // the configuration records (0x1F00000 and up) that every such file has.
-    std::size_t dropped = 0;
-    std::size_t first_dropped = 0;
-    // Extended segment address (type 02) records with a non-zero segment:
-    // the reader does not apply them, so the data after them lands lower
-    // than the file means. A zero segment changes nothing and is not counted.
-    std::size_t segment_records = 0;
-    std::size_t first_segment_record = 0;
-};
-
-// Fills the image with 0xFF and parses the lines in order. The image is
-// filled even when there are no lines; opening a file skips the call then.
+// Fills the image with 0xFF and parses the lines in order, and keeps what
+// the load met with the image. The image is filled even when there are no
+// lines; opening a file skips the call then.
 HexLoadReport LoadHexDocument(FirmwareImage& image, const std::vector<std::string>& lines,
                               HexLines which = HexLines::Capped);
 

@@ -130,6 +130,17 @@ bool IsBlankBlock1536(const FirmwareImage& image, std::uint32_t word_address) {
     return WordsBlank(image, 2 * std::uint64_t{word_address}, 512);
 }
 
+DataWords FindDataWords(const FirmwareImage& image, std::uint32_t begin, std::uint32_t end) {
+    DataWords found;
+    if (end > kImageSize) end = kImageSize;
+    for (std::uint32_t word = begin; word + 4 <= end; word += 4) {
+        if (WordsBlank(image, word, 1)) continue;
+        if (found.count++ == 0) found.first = word;
+        found.last = word;
+    }
+    return found;
+}
+
 void ReadBlockBootloaderOrder(const FirmwareImage& image, std::uint32_t byte_address, int words,
                               std::uint8_t* out) {
     for (int k = 0; k < words; ++k) {

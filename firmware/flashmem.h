@@ -13,11 +13,37 @@
 
 constexpr std::uint32_t kImageSize = 0x40000;  // 262,144 bytes
 
+// What a load met that the user should hear about. Line numbers count from
+// 1, as editors show them; 0 means there was none.
+struct HexLoadReport {
+    std::size_t lines_parsed = 0;
+    std::size_t lines_not_parsed = 0;  // past the cap
+    // Lines that are not a readable record: too short, no ':', truncated,
+    // a checksum error, an unknown record type. Blank lines are not counted.
+    std::size_t unreadable = 0;
+    std::size_t first_unreadable = 0;
+    // Data records dropped because they end beyond the image, other than
+    // the configuration records (0x1F00000 and up) that every such file has.
+    std::size_t dropped = 0;
+    std::size_t first_dropped = 0;
+    // Every data record that ends beyond the image, configuration records
+    // included.
+    std::size_t beyond_image = 0;
+    // Extended segment address (type 02) records with a non-zero segment:
+    // the reader does not apply them, so the data after them lands lower
+    // than the file means. A zero segment changes nothing and is not counted.
+    std::size_t segment_records = 0;
+    std::size_t first_segment_record = 0;
+};
+
 struct FirmwareImage {
     std::array<std::uint8_t, kImageSize> bytes;
     // Set by type 04 records and kept for the whole run: a later file
     // without a type 04 record lands relative to it.
     std::uint32_t upper_address = 0;
+    // What the last load of a HEX document met, so that whoever writes the
+    // image can ask about it (firmware/documents.h fills it in).
+    HexLoadReport load_report;
 };
 
 // ParseHexLine results.
@@ -39,6 +65,16 @@ std::uint32_t HexToInt(std::string_view text);
 // Blank tests look at the three data bytes of each word only.
 bool IsBlankBlock96(const FirmwareImage& image, std::uint32_t byte_address);
 bool IsBlankBlock1536(const FirmwareImage& image, std::uint32_t word_address);
+
+// The words in image bytes [begin, end) whose data bytes are not all erased
+// (padding bytes do not count): how many, and the byte addresses at which
+// the first and the last of them start. `begin` and `end` are multiples of 4.
+struct DataWords {
+    std::size_t count = 0;
+    std::uint32_t first = 0;
+    std::uint32_t last = 0;
+};
+DataWords FindDataWords(const FirmwareImage& image, std::uint32_t begin, std::uint32_t end);
 
 // `words` words starting at image byte address `byte_address`, each as
 // high, middle, low byte (3 * words bytes into `out`).

@@ -48,12 +48,15 @@ public:
     struct Log {
         std::vector<std::vector<std::uint8_t>> writes;
         std::vector<std::uint32_t> bauds;  // every rate the line was set to
+        int opens = 0;                     // devices opened
+        int closes = 0;                    // and closed again
     };
 
     explicit RecordingBackend(std::shared_ptr<Log> log)
         : real_(make_platform_backend()), log_(std::move(log)) {}
 
     bool open_device(const std::string& device, int& error) override {
+        ++log_->opens;
         return real_->open_device(device, error);
     }
     bool save_settings() override { return real_->save_settings(); }
@@ -64,8 +67,14 @@ public:
         return real_->apply_state(baud);
     }
     bool arm_transmit_wait() override { return real_->arm_transmit_wait(); }
-    void restore_and_close() override { real_->restore_and_close(); }
-    void close_device() override { real_->close_device(); }
+    void restore_and_close() override {
+        ++log_->closes;
+        real_->restore_and_close();
+    }
+    void close_device() override {
+        ++log_->closes;
+        real_->close_device();
+    }
     long read_bytes(std::uint8_t* buffer, std::size_t n, int timeout_ms) override {
         return real_->read_bytes(buffer, n, timeout_ms);
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -169,6 +170,106 @@ TEST_F(AutoFlashTest, ADeletedFileLeavesTheControllerInItsBootloader) {
     EXPECT_TRUE(sim->frames().empty());
     EXPECT_EQ(window.firmware, shown);
     EXPECT_EQ(port->get_baud(), 19200u);
+}
+
+// An empty file left AutoFlash enabled, and the run cleared every block of
+// the controller and reported success.
+TEST_F(AutoFlashTest, AFileWithoutProgramDataIsRefusedBeforeAnythingIsSent) {
+    Start(19200);
+    window.baud_switch = true;
+    const FirmwareImage file = Programmed(0, 0x800);
+    OpenChangedFile(file, file);
+    std::ofstream(window.file_name, std::ios::trunc | std::ios::binary).flush();
+
+    Run();
+
+    EXPECT_EQ(rec.lines, std::vector<std::string>{
+                             "Error: no program data in the firmware file, nothing was written"});
+    EXPECT_FALSE(window.debug_log);
+    EXPECT_TRUE(log->writes.empty());
+    EXPECT_FALSE(sim->in_bootloader());
+}
+
+TEST_F(AutoFlashTest, UnreadableLinesAreAskedAboutOnceBeforeAnythingIsSent) {
+    Start(115200);
+    const std::string path = dir.file("motor.hex");
+    std::vector<std::string> lines = HexLinesOf(Programmed(0, 0x800));
+    lines.insert(lines.begin() + 1, "garbled");
+    WriteLines(path, lines);
+    OpenHex(path, image, window);
+    const std::string question =
+        "1 line of the HEX file could not be read (first: line 2).\nWrite the firmware all the "
+        "same?";
+
+    Run();  // No
+    EXPECT_EQ(rec.questions, std::vector<std::string>{question});
+    EXPECT_EQ(rec.lines, std::vector<std::string>{
+                             "Firmware not written: 1 line of the HEX file could not be read "
+                             "(first: line 2)"});
+    EXPECT_TRUE(log->writes.empty());
+
+    rec = Recorder();
+    rec.answer_yes = true;
+    Run();
+    EXPECT_EQ(rec.questions, std::vector<std::string>{question});  // not again after the reload
+    const auto shown = std::find(rec.lines.begin(), rec.lines.end(), "HEXFILE loaded");
+    ASSERT_NE(shown, rec.lines.end());
+    EXPECT_EQ(shown[1], "Warning: 1 line of the HEX file could not be read (first: line 2)");
+    EXPECT_NE(std::find(rec.lines.begin(), rec.lines.end(), "Firmware successfully written"),
+              rec.lines.end());
+}
+
+// Every waiting loop of AutoFlash ends on a stop, and a stopped run neither
+// claims success nor restarts a controller whose write was cut short.
+TEST_F(AutoFlashTest, AStopEndsEachWaitWithoutSuccess) {
+    const FirmwareImage file = Programmed(0, 0x800);
+    const std::string stopped = "Stopped: AutoFlash was interrupted";
+
+    // While the bootloader does not answer.
+    Start(19200);
+    OpenChangedFile(file, file);
+    sim->never_start_bootloader(true);
+    int checks = 0;
+    rec.stop_when = [&] { return ++checks > 3; };
+    Run();
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{":baud 19200", stopped}));
+    const auto commands = Commands();
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "@S"), 4);
+
+    // In the middle of the write: no "@E", the controller stays in its
+    // bootloader.
+    rec = Recorder();
+    Start(19200);
+    OpenChangedFile(file, file);
+    window.baud_switch = true;
+    rec.stop_when = [this] { return rec.events >= 5; };
+    Run();
+    const auto cut = std::find_if(rec.lines.begin(), rec.lines.end(),
+                                  [](const std::string& l) { return l.starts_with("Stopped: "); });
+    ASSERT_NE(cut, rec.lines.end());
+    EXPECT_EQ(*cut,
+              "Stopped: the firmware write was interrupted, the firmware on the controller is "
+              "incomplete");
+    EXPECT_EQ(std::vector<std::string>(cut + 1, rec.lines.end()),
+              std::vector<std::string>{"restoring Baudrate"});
+    EXPECT_EQ(sim->frames().size(), 4u);
+    EXPECT_TRUE(sim->in_bootloader());
+    EXPECT_EQ(port->get_baud(), 115200u);  // the box's rate
+
+    // While waiting for the restarted controller.
+    rec = Recorder();
+    Start(19200);
+    OpenChangedFile(file, file);
+    window.baud_switch = false;
+    sim->set_register(":baud", 38400);
+    rec.stop_when = [this] {
+        return std::find(rec.lines.begin(), rec.lines.end(), "Bootloader terminated") !=
+               rec.lines.end();
+    };
+    Run();
+    EXPECT_EQ(rec.last(), stopped);
+    EXPECT_EQ(std::count(rec.lines.begin(), rec.lines.end(), "Firmware successfully written"), 1);
+    EXPECT_EQ(Commands().back(), "@E");
 }
 
 TEST_F(AutoFlashTest, RefusesAllMotorsBeforeSendingAnything) {

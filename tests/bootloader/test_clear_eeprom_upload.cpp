@@ -74,6 +74,17 @@ TEST_F(LineTest, ClearEepromFailsOnASilentController) {
     EXPECT_EQ(rec.lines, expected);
 }
 
+// The command has gone out, so neither "OK" nor "FAILED" would be true.
+TEST_F(LineTest, ClearEepromStopsBetweenAttemptsWithoutAResult) {
+    Start(1);
+    sim->set_silent(true);
+    rec.stop_when = [this] { return std::count(rec.lines.begin(), rec.lines.end(), ".") >= 2; };
+    ClearEepromButtonClick(*port, rec, window);
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{
+                             "Clear EEPROM", ".", ".",
+                             "Stopped: Clear EEPROM was interrupted, its result is unknown"}));
+}
+
 TEST_F(LineTest, ClearEepromNeedsAMotorNumber) {
     Start(1);
     window.motor = "*";
@@ -114,6 +125,20 @@ TEST_F(LineTest, UploadStopsAtTheFirstWrongEcho) {
     EXPECT_EQ(commands.back(), "(J262145");
     EXPECT_EQ(std::count(commands.begin(), commands.end(), "(JI"), 0);
     EXPECT_EQ(rec.position, 1);
+}
+
+TEST_F(LineTest, UploadStopsBetweenLinesWithoutClosing) {
+    Start(3);
+    window.java = kProgram;
+    rec.stop_when = [this] { return rec.position >= 1; };
+
+    EXPECT_FALSE(UploadProgram(*port, *motor, rec, window));
+
+    EXPECT_EQ(rec.lines, (std::vector<std::string>{
+                             "(JS",
+                             "Stopped: the program upload was interrupted, the program was "
+                             "not completed"}));
+    EXPECT_EQ(Commands(), (std::vector<std::string>{"(JS", "(J4660", "(J153208"}));
 }
 
 }  // namespace

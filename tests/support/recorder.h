@@ -25,6 +25,9 @@ public:
     int repaints = 0;
     // Runs inside process_events, to act "while the operation lets events run".
     std::function<void()> on_events;
+    std::vector<std::string> questions;  // every Yes/No question asked
+    bool answer_yes = false;             // the answer to all of them
+    std::function<bool()> stop_when;     // stop_requested, asked afresh each time
 
     void message(const std::string& line) override { lines.push_back(line); }
     void box(const std::string& text, const std::string& caption, BoxIcon icon) override {
@@ -51,6 +54,11 @@ public:
     }
     int progress_position() const override { return position; }
     void repaint_progress() override { ++repaints; }
+    bool ask_yes_no(const std::string& text, const std::string&) override {
+        questions.push_back(text);
+        return answer_yes;
+    }
+    bool stop_requested() const override { return stop_when && stop_when(); }
 
     std::string last() const { return lines.empty() ? std::string() : lines.back(); }
 };
