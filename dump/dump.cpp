@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/int_text.h"
+#include "common/stop.h"
 #include "motor/motor_com.h"
 
 namespace {
@@ -43,6 +44,16 @@ void write_dump_file(const std::string& name, const std::string& text, Reporter&
     }
 }
 
+// The file keeps its form, so these addresses read 00 there like a real 0.
+void report_unanswered(int count, int first, Reporter& out) {
+    char address[16];
+    std::snprintf(address, sizeof address, "0x%04X", static_cast<unsigned>(first));
+    out.message(
+        "Warning: " + std::to_string(count) +
+        (count == 1 ? " address got no reply and reads" : " addresses got no reply and read") +
+        " 00 in the dump (first: " + address + ")");
+}
+
 }  // namespace
 
 int dump_value(const std::string& reply) {
@@ -71,19 +82,33 @@ void DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range
     text.reserve(static_cast<std::size_t>(std::min<std::int64_t>(addresses, 0x10000)) * 4 + 64);
     append_header(text, range.first);
     int count = 0;
+    int unanswered = 0;
+    int first_unanswered = 0;
     for (std::int64_t next = range.first; next <= range.last; ++next) {
         const int address = static_cast<int>(next);
-        append_value(text, dump_value(motor.query("(E" + std::to_string(address))));
+        // The window's events run while the reply is on its way: the time
+        // they take is hidden in the line's own, and they still run once per
+        // byte. Nothing else can take the reply meanwhile, because whoever
+        // talks to the line holds the window's line guard.
+        motor.send("(E" + std::to_string(address));
+        out.set_progress_position(address);
+        out.process_events();
+        const std::string reply = motor.read_reply();
+        if (!motor.replied() && unanswered++ == 0) first_unanswered = address;
+        append_value(text, dump_value(reply));
         if (++count == kValuesPerLine) {
             count = 0;
             text += '\n';
             append_header(text, next + 1);
         }
-        out.set_progress_position(address);
-        out.process_events();
+        // Half a dump in a file would pass for a whole one.
+        if (stop_here(out, "the dump", "no file was written")) break;
     }
 
-    write_dump_file(*name, text, out);
+    if (!out.stop_requested()) {
+        write_dump_file(*name, text, out);
+        if (unanswered > 0) report_unanswered(unanswered, first_unanswered, out);
+    }
 
     out.set_progress_min(0);
     out.set_progress_position(0);

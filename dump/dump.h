@@ -29,9 +29,11 @@ inline constexpr DumpRange kBootCrashDump{0x1D00, 0x1DFF};
 
 // Asks for a file name, reads addresses first ... last from the selected
 // motor and writes the dump file in one piece. A file that cannot be written
-// is reported in the message area. Any range of ints is safe; one whose last
-// address lies below its first is refused with an error line before the
-// dialog is shown.
+// is reported in the message area, and so are addresses that got no reply
+// (written as 00). A stop ends the dump after the current address, and no
+// file is written then. Any range of ints is safe; one whose last address
+// lies below its first is refused with an error line before the dialog is
+// shown.
 void DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range);
 
 // The byte value in a reply to "(E": the number after the first "+", or the

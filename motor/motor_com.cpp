@@ -28,9 +28,11 @@ void motor_com::send(const std::string& command) {
 
 std::string motor_com::read_reply() {
     std::string text;
+    replied_ = false;
     for (int i = 0; i < 256; ++i) {
         char c = 0;
         if (port_.read(&c, 1) != 1) break;
+        replied_ = true;
         if (c == '\r') break;
         text += c;
     }

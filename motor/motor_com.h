@@ -24,6 +24,9 @@ public:
     void send(const std::string& command);
     // One reply line without its CR and without the leading motor number.
     std::string read_reply();
+    // Whether the last read_reply received anything at all, even an empty
+    // line: a silent or absent controller gets false.
+    bool replied() const { return replied_; }
     std::string query(const std::string& command);
     // The number in the reply, 0 when there is none.
     int query_number(const std::string& command);
@@ -31,6 +34,7 @@ public:
 private:
     serial& port_;
     int id_ = 1;
+    bool replied_ = false;
 };
 
 // The first `count` bytes as text, without NUL and line-feed bytes.

@@ -112,7 +112,8 @@ TEST_F(DumpTest, EEPromDumpWithWideAndOddReplies) {
     EXPECT_EQ(text.find('\r'), std::string::npos);
     EXPECT_EQ(sim.commands().size(), 16385u);
     char first[32];
-    std::snprintf(first, sizeof first, "0x0000\t %02X 4D 00 00 ", static_cast<unsigned>(sim.eeprom(0)));
+    std::snprintf(first, sizeof first, "0x0000\t %02X 4D 00 00 ",
+                  static_cast<unsigned>(sim.eeprom(0)));
     EXPECT_EQ(text.substr(0, 20), first);
     const std::size_t line_10 = text.find("0x0010\t");
     ASSERT_NE(line_10, std::string::npos);
@@ -150,8 +151,9 @@ TEST_F(DumpTest, CancelledDialogSendsAndTouchesNothing) {
 TEST_F(DumpTest, UnwritableFileIsReported) {
     host.answer = dir + "/no/such/dir/out.eed";
     DumpMemory(motor, rec, host, kBootCrashDump);
-    EXPECT_EQ(rec.lines, (std::vector<std::string>{"Error: Could not create dump file " + dir +
-                                                   "/no/such/dir/out.eed: No such file or directory"}));
+    EXPECT_EQ(rec.lines,
+              (std::vector<std::string>{"Error: Could not create dump file " + dir +
+                                        "/no/such/dir/out.eed: No such file or directory"}));
     expect_progress_reset();
 
     // A full disk fails at the write or the close rather than the open.
@@ -160,7 +162,8 @@ TEST_F(DumpTest, UnwritableFileIsReported) {
         host.answer = "/dev/full";
         DumpMemory(motor, rec, host, kBootCrashDump);
         ASSERT_EQ(rec.lines.size(), 1u);
-        EXPECT_EQ(rec.lines[0], "Error: Could not write dump file /dev/full: No space left on device");
+        EXPECT_EQ(rec.lines[0],
+                  "Error: Could not write dump file /dev/full: No space left on device");
     }
 }
 
@@ -201,6 +204,49 @@ TEST(DumpRange, BackwardsIsRefusedAndTheLargestIntEndsTheDump) {
     DumpMemory(motor, rec, host, {INT_MAX - 15, INT_MAX});
     EXPECT_EQ(written(), "0x7FFFFFF0\t" + ab16 + "\n0x80000000\t");
     fs::remove_all(dir);
+}
+
+// Unanswered addresses read 00 like real zeros; the file keeps its form, and
+// a warning says how many there were and where they began.
+TEST_F(DumpTest, AddressesWithoutReplyAreCountedAfterTheDump) {
+    for (int a = kBootCrashDump.first; a <= kBootCrashDump.last; ++a) sim.set_eeprom(a, 255);
+    sim.drop_replies(2);
+    DumpMemory(motor, rec, host, kBootCrashDump);
+    EXPECT_EQ(written().substr(0, 16), "0x1D00\t 00 00 FF");
+    EXPECT_EQ(rec.lines, std::vector<std::string>{
+                             "Warning: 2 addresses got no reply and read 00 in the dump (first: "
+                             "0x1D00)"});
+
+    // A released port answers nothing at all.
+    rec.lines.clear();
+    port.set_port("0");
+    DumpMemory(motor, rec, host, kCoreDump);
+    std::string zeros;
+    for (int line = 0; line < 32; ++line) {
+        char header[16];
+        std::snprintf(header, sizeof header, "0x%04X\t", 0x1E00 + 16 * line);
+        zeros += header;
+        for (int i = 0; i < 16; ++i) zeros += " 00";
+        zeros += '\n';
+    }
+    EXPECT_EQ(written(), zeros + "0x2000\t");
+    EXPECT_EQ(rec.lines, std::vector<std::string>{
+                             "Warning: 512 addresses got no reply and read 00 in the dump "
+                             "(first: 0x1E00)"});
+}
+
+// Half a dump in a file would pass for a whole one.
+TEST_F(DumpTest, AStopEndsTheDumpWithoutAFile) {
+    rec.stop_when = [this] { return rec.events >= 20; };
+    DumpMemory(motor, rec, host, kEEPromDump);
+    EXPECT_EQ(sim.commands().size(), 20u);
+    EXPECT_EQ(rec.lines,
+              std::vector<std::string>{"Stopped: the dump was interrupted, no file was written"});
+    EXPECT_TRUE(fs::is_empty(dir));
+    expect_progress_reset();
+    // The last reply was taken in: nothing is left for the next exchange.
+    char c = 0;
+    EXPECT_EQ(port.read(&c, 1), 0);
 }
 
 }  // namespace
