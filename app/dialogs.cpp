@@ -29,9 +29,12 @@ namespace {
 
 QMessageBox::Icon to_qt(BoxIcon icon) {
     switch (icon) {
-        case BoxIcon::Information: return QMessageBox::Information;
-        case BoxIcon::Warning: return QMessageBox::Warning;
-        case BoxIcon::Error: return QMessageBox::Critical;
+        case BoxIcon::Information:
+            return QMessageBox::Information;
+        case BoxIcon::Warning:
+            return QMessageBox::Warning;
+        case BoxIcon::Error:
+            return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
 }
@@ -67,6 +70,17 @@ void QtDialogs::box(QWidget* owner, const std::string& text, const std::string& 
     const int autoclose_ms = qEnvironmentVariableIntValue("KFU_BOX_AUTOCLOSE_MS", &ok);
     if (ok) QTimer::singleShot(autoclose_ms, &box, &QMessageBox::accept);
     box.exec();
+}
+
+bool QtDialogs::ask_yes_no(QWidget* owner, const std::string& text, const std::string& caption) {
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(caption),
+                    QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, owner);
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    bool ok = false;
+    const int autoclose_ms = qEnvironmentVariableIntValue("KFU_BOX_AUTOCLOSE_MS", &ok);
+    if (ok) QTimer::singleShot(autoclose_ms, &box, &QMessageBox::reject);
+    return box.exec() == QMessageBox::Yes;
 }
 
 std::optional<std::string> QtDialogs::open_file(QWidget* owner, FileDialogSettings& settings) {

@@ -37,6 +37,14 @@ public:
     // A modal box with one OK button; `owner` may be null.
     virtual void box(QWidget* owner, const std::string& text, const std::string& caption,
                      BoxIcon icon) = 0;
+    // A modal Yes/No question; true for Yes. No is the default button, a box
+    // closed any other way answers No, and so does a Dialogs that cannot ask.
+    virtual bool ask_yes_no(QWidget* owner, const std::string& text, const std::string& caption) {
+        (void)owner;
+        (void)text;
+        (void)caption;
+        return false;
+    }
     // The chosen file's full name, or nothing when the user cancelled.
     virtual std::optional<std::string> open_file(QWidget* owner, FileDialogSettings& settings) = 0;
     virtual std::optional<std::string> save_file(QWidget* owner, FileDialogSettings& settings) = 0;
@@ -52,6 +60,7 @@ class QtDialogs : public Dialogs {
 public:
     void box(QWidget* owner, const std::string& text, const std::string& caption,
              BoxIcon icon) override;
+    bool ask_yes_no(QWidget* owner, const std::string& text, const std::string& caption) override;
     std::optional<std::string> open_file(QWidget* owner, FileDialogSettings& settings) override;
     std::optional<std::string> save_file(QWidget* owner, FileDialogSettings& settings) override;
     void run_modal(QDialog& dialog) override;

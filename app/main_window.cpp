@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -31,7 +32,7 @@ QString from_bytes(const std::string& bytes) {
 }
 
 QList<QWidget*> release_controls(const Tmain_window& w) {
-    return {w.cmbCommand, w.BtnCmd,      w.test_con_Btn,      w.poll,
+    return {w.cmbCommand,       w.BtnCmd,    w.test_con_Btn,      w.poll,
             w.DebugLogCheckBox, w.ActionBtn, w.ClearEepromButton, w.AutoFlashButton};
 }
 
@@ -103,12 +104,20 @@ void Tmain_window::FormDestroy() {
 }
 
 void Tmain_window::showEvent(QShowEvent* event) {
+    closing_ = false;
     QMainWindow::showEvent(event);
     if (shown_before_) return;
     shown_before_ = true;
     // After the window is on the screen, so the modal dialog has its owner
     // to sit on.
     QTimer::singleShot(0, this, &Tmain_window::FormShow);
+}
+
+void Tmain_window::closeEvent(QCloseEvent* event) {
+    // The program ends only when the handler under way returns, so that
+    // handler has to be told.
+    closing_ = true;
+    QMainWindow::closeEvent(event);
 }
 
 void Tmain_window::FormShow() {
@@ -227,3 +236,7 @@ void Tmain_window::set_progress_position(int value) { ProgressBar->setValue(valu
 int Tmain_window::progress_position() const { return ProgressBar->value(); }
 
 void Tmain_window::repaint_progress() { ProgressBar->repaint(); }
+
+bool Tmain_window::ask_yes_no(const std::string& text, const std::string& caption) {
+    return dialogs_.ask_yes_no(this, text, caption);
+}

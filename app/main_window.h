@@ -54,6 +54,10 @@ public:
     void set_progress_position(int value) override;
     int progress_position() const override;
     void repaint_progress() override;
+    bool ask_yes_no(const std::string& text, const std::string& caption) override;
+    // True once the window is closing: an operation that lets events run
+    // ends rather than go on from a window nobody sees.
+    bool stop_requested() const override { return closing_; }
 
     static constexpr int kPollIntervalMs = 10;
 
@@ -184,6 +188,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -206,6 +211,7 @@ private:
     std::unique_ptr<serial> port_;
     std::unique_ptr<motor_com> motor_;
     bool shown_before_ = false;
+    bool closing_ = false;
     bool tick_on_line_ = false;
     struct Deferred {
         std::string who;

@@ -17,12 +17,16 @@ public:
 
     std::string motor_id_text() const override { return to_bytes(w_.MotorID->currentText()); }
     bool usb_compatibility() const override { return w_.chkUSBCompatibility->isChecked(); }
-    std::vector<std::string> firmware_lines() const override { return view_lines(w_.Firmware_View); }
+    std::vector<std::string> firmware_lines() const override {
+        return view_lines(w_.Firmware_View);
+    }
     void replace_firmware_lines(const std::vector<std::string>& lines) override {
         set_view_lines(w_.Firmware_View, lines);
     }
     std::string firmware_file_name() const override { return w_.FirmwareFileName; }
-    bool bootloader_baud() const override { return w_.CommDialog->BootloaderBaudCheckBox->isChecked(); }
+    bool bootloader_baud() const override {
+        return w_.CommDialog->BootloaderBaudCheckBox->isChecked();
+    }
     std::string baudrate_text() const override {
         return to_bytes(w_.CommDialog->BaudrateComboBox->currentText());
     }
@@ -40,7 +44,9 @@ private:
 void Tmain_window::write_firmware() {
     on_line("the firmware write", LineUse::Click, [this] {
         WindowBootloaderContext context(*this);
-        WriteFirmware(*port_, *FirmwareImage, *this, context);
+        if (FirmwareWriteAllowed(*FirmwareImage, *this)) {
+            WriteFirmware(*port_, *FirmwareImage, *this, context);
+        }
         context.switch_off_debug_log();
     });
 }

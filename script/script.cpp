@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/int_text.h"
+#include "common/stop.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr int kRunTimeoutMs = 200;
 constexpr int kDefaultWaitMs = 100;
+const char* const kRunName = "the script";
 
 std::string lower(std::string text) {
     for (char& c : text) {
@@ -20,9 +22,7 @@ std::string lower(std::string text) {
     return text;
 }
 
-bool begins_with(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
+bool begins_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 std::int32_t script_integer(const std::string& text) {
     const auto value = read_integer(text);
@@ -143,7 +143,8 @@ int ScriptRunner::run_if_line(const std::string& line, int index, ScriptLog& log
     const std::size_t comma_at = line.find(',');
     const std::size_t close_at = line.find(')');
     const std::string command = trim_script_text(between(line, open_at, comma_at));
-    const std::string value_text = drop_one_plus(trim_script_text(between(line, comma_at, close_at)));
+    const std::string value_text =
+        drop_one_plus(trim_script_text(between(line, comma_at, close_at)));
 
     if (host_.log_send_checked()) out_.message("-> " + command);
     entry("->" + command);
@@ -152,8 +153,8 @@ int ScriptRunner::run_if_line(const std::string& line, int index, ScriptLog& log
     entry("->" + reply);
 
     // The reply repeats the command ahead of its number.
-    const std::string number_text =
-        drop_one_plus(trim_script_text(reply.size() > command.size() ? reply.substr(command.size()) : ""));
+    const std::string number_text = drop_one_plus(
+        trim_script_text(reply.size() > command.size() ? reply.substr(command.size()) : ""));
     const std::int32_t number = script_integer(number_text);
     const std::int32_t value = script_integer(value_text);
 
@@ -239,6 +240,7 @@ void ScriptRunner::run_passes(int start) {
 
         for (int index = start; index < host_.line_count();) {
             out_.process_events();
+            if (stop_here(out_, kRunName)) return;
             if (index >= host_.line_count()) break;
             const std::string raw = host_.line(index);
             int next = index + 1;
@@ -266,6 +268,7 @@ void ScriptRunner::run_passes(int start) {
 
         out_.process_events();
         if (!host_.repeat_checked()) return;
+        if (stop_here(out_, kRunName)) return;
         // A further pass appends to the log chosen for this run, also when the
         // pass before had no line that could record "Repeat".
         ScriptRepeating = true;

@@ -92,7 +92,8 @@ public:
     int ExecuteScriptLine(const std::string& line, int index);
 
     // Runs the script from line `start`, once or while "Repeat" is checked.
-    // Never throws: an error ends the run and is shown in an error box.
+    // Never throws: an error ends the run and is shown in an error box. A
+    // stop request ends it between lines or passes, with the stop line.
     void RunConfigScript(int start);
 
     bool running() const { return running_; }

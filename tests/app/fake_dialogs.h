@@ -15,13 +15,23 @@ public:
     std::deque<std::optional<std::string>> file_answers;  // next open/save answers
     std::vector<std::string> file_dialogs;                // object names asked
     std::vector<QDialog*> modal_runs;
-    std::function<void(QDialog&)> on_modal;               // acts as the user would
+    std::function<void(QDialog&)> on_modal;  // acts as the user would
+    std::vector<std::string> questions;      // Yes/No questions asked
+    bool answer_yes = false;                 // the answer to all of them
 
     void box(QWidget*, const std::string& text, const std::string& caption, BoxIcon icon) override {
         boxes.push_back({text, caption, icon});
     }
-    std::optional<std::string> open_file(QWidget*, FileDialogSettings& s) override { return answer(s); }
-    std::optional<std::string> save_file(QWidget*, FileDialogSettings& s) override { return answer(s); }
+    bool ask_yes_no(QWidget*, const std::string& text, const std::string&) override {
+        questions.push_back(text);
+        return answer_yes;
+    }
+    std::optional<std::string> open_file(QWidget*, FileDialogSettings& s) override {
+        return answer(s);
+    }
+    std::optional<std::string> save_file(QWidget*, FileDialogSettings& s) override {
+        return answer(s);
+    }
     void run_modal(QDialog& dialog) override {
         modal_runs.push_back(&dialog);
         dialog.show();

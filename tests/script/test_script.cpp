@@ -107,19 +107,19 @@ using Lines = std::vector<std::string>;
 
 TEST_F(ScriptTest, MixedScriptShowsAndLogsEveryStepAndAppendsOnLaterPassesAndRuns) {
     host.lines = {
-        "#output hello",       // 0
-        "pos",                 // 1
-        "  #motor 2",          // 2
-        "pos",                 // 3
-        "#tm20",               // 4
-        "#ifeq( pos , 5 ){",   // 5: holds
-        "  #ifgt(pos,+10){",   // 6: does not hold, skips to 8
-        "    never",           // 7
-        "  #}",                // 8
-        "  inner",             // 9
-        "#} end of block",     // 10
-        "",                    // 11
-        "last",                // 12
+        "#output hello",      // 0
+        "pos",                // 1
+        "  #motor 2",         // 2
+        "pos",                // 3
+        "#tm20",              // 4
+        "#ifeq( pos , 5 ){",  // 5: holds
+        "  #ifgt(pos,+10){",  // 6: does not hold, skips to 8
+        "    never",          // 7
+        "  #}",               // 8
+        "  inner",            // 9
+        "#} end of block",    // 10
+        "",                   // 11
+        "last",               // 12
     };
     host.save_log = true;
     host.repeat = true;
@@ -131,9 +131,9 @@ TEST_F(ScriptTest, MixedScriptShowsAndLogsEveryStepAndAppendsOnLaterPassesAndRun
 
     runner.RunConfigScript(0);
 
-    const Lines pass = {"->  hello",  "-> pos",   "<- pos+5", "-> pos",  "<- pos+5",
-                        "== Timer 20", "-> pos",  "<- pos+5", "-> pos",  "<- pos+5",
-                        "-> inner",   "<- inner", "-> last",  "<- last"};
+    const Lines pass = {"->  hello",   "-> pos",   "<- pos+5", "-> pos", "<- pos+5",
+                        "== Timer 20", "-> pos",   "<- pos+5", "-> pos", "<- pos+5",
+                        "-> inner",    "<- inner", "-> last",  "<- last"};
     Lines both = pass;
     both.insert(both.end(), pass.begin(), pass.end());
     EXPECT_EQ(rec.lines, both);
@@ -196,11 +196,16 @@ TEST_F(ScriptTest, InterpreterStopsTheRunWithItsMessage) {
     };
     const std::vector<Case> cases = {
         // Text after "{" counts as a missing "{"; the first line is line 0.
-        {{"A", "#ifeq(pos,5){ x", "#}", "B"}, {"-> A", "<- A", "Missing '{' at end of Line 1"}, {"1:A"}},
+        {{"A", "#ifeq(pos,5){ x", "#}", "B"},
+         {"-> A", "<- A", "Missing '{' at end of Line 1"},
+         {"1:A"}},
         // A broken nested block stops the run before the outer command is sent.
-        {{"#ifeq(pos,5){", "  #iflt(pos,9)", "#}", "#}", "B"}, {"Missing '{' at end of Line 1"}, {}},
+        {{"#ifeq(pos,5){", "  #iflt(pos,9)", "#}", "#}", "B"},
+         {"Missing '{' at end of Line 1"},
+         {}},
         // The if-type is matched as written, after both numbers were read.
-        {{"#IFEQ(pos,5){", "X", "#}"}, {"-> pos", "<- pos+5", "Unkown IF Statement type in Line: 0"},
+        {{"#IFEQ(pos,5){", "X", "#}"},
+         {"-> pos", "<- pos+5", "Unkown IF Statement type in Line: 0"},
          {"1:pos"}},
     };
     for (const Case& c : cases) {
@@ -391,7 +396,8 @@ TEST_F(ScriptTest, SecondRunDuringARunIsRefused) {
         runner.RunConfigScript(0);
     };
     runner.RunConfigScript(0);
-    EXPECT_EQ(rec.lines, (Lines{"Error: A script is already running", "== Timer 10", "-> A", "<- A"}));
+    EXPECT_EQ(rec.lines,
+              (Lines{"Error: A script is already running", "== Timer 10", "-> A", "<- A"}));
     EXPECT_EQ(sent(), (Lines{"1:A"}));
 }
 
@@ -415,6 +421,31 @@ TEST(ScriptErrors, TheErrorBoxCarriesTheWholeReply) {
     EXPECT_EQ(rec.boxes[0].text, std::string("'\xFF\0abc' is not a valid integer value", 36));
     EXPECT_EQ(rec.boxes[0].caption, "Error");
     EXPECT_EQ(port.get_timeout(), 100u);
+}
+
+// A stop (the command line's Ctrl+C, the window closing) ends a repeating
+// run between lines and between passes, with one line and the port's read
+// time-out given back.
+TEST_F(ScriptTest, AStopEndsARepeatingRun) {
+    host.lines = {"A", "B"};
+    host.repeat = true;
+    rec.stop_when = [this] { return sim.commands().size() >= 3; };
+    runner.RunConfigScript(0);
+    EXPECT_EQ(sent(), (Lines{"1:A", "1:B", "1:A"}));
+    EXPECT_EQ(rec.last(), "Stopped: the script was interrupted");
+    EXPECT_EQ(port.get_timeout(), 100u);
+
+    // Between passes as well.
+    rec.lines.clear();
+    sim.clear_log();
+    host.lines = {"C"};
+    int passes = 0;
+    rec.stop_when = [&] { return passes >= 2; };
+    rec.on_events = [&] { passes = static_cast<int>(sim.commands().size()); };
+    runner.RunConfigScript(0);
+    EXPECT_EQ(sent(), (Lines{"1:C", "1:C"}));
+    EXPECT_EQ(rec.last(), "Stopped: the script was interrupted");
+    EXPECT_FALSE(runner.running());
 }
 
 }  // namespace
