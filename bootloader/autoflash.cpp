@@ -56,18 +56,24 @@ Started StartBootloader(serial& port, motor_com& motor, Reporter& out) {
 
 // The file as it is on disk now, loaded into a copy of the image (the copy
 // keeps the upper address a file without type 04 records goes by), so that
-// a file that must not be written is refused before anything is sent. No
-// value when the file cannot be read: the reload reports that in its turn.
-std::optional<HexLoadReport> CheckFileBeforeStart(const FirmwareImage& image, Reporter& out,
-                                                  const BootloaderContext& window, bool& allowed) {
-    allowed = true;
+// a file that must not be written is refused before anything is sent. A file
+// that cannot be read passes: the reload reports that in its turn.
+struct FileCheck {
+    bool allowed = true;
+    std::optional<HexLoadReport> report;
+};
+
+FileCheck CheckFileBeforeStart(const FirmwareImage& image, Reporter& out,
+                               const BootloaderContext& window) {
+    FileCheck check;
     const std::optional<std::vector<std::string>> lines =
         ReadTextLines(window.firmware_file_name());
-    if (!lines) return std::nullopt;
+    if (!lines) return check;
     auto trial = std::make_unique<FirmwareImage>(image);
     LoadHexDocument(*trial, *lines, HexLines::All);
-    allowed = FirmwareWriteAllowed(*trial, out);
-    return trial->load_report;
+    check.allowed = FirmwareWriteAllowed(*trial, out);
+    check.report = trial->load_report;
+    return check;
 }
 
 // The file is read again so that a HEX file rebuilt since it was opened is
@@ -107,9 +113,8 @@ void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, 
         out.message("Error: you must select a motor ID !");
         return;
     }
-    bool allowed = true;
-    const std::optional<HexLoadReport> checked = CheckFileBeforeStart(image, out, window, allowed);
-    if (!allowed) return;
+    const FileCheck checked = CheckFileBeforeStart(image, out, window);
+    if (!checked.allowed) return;
 
     const int baud_setting = motor.query_number(":baud");
     out.message(":baud " + std::to_string(baud_setting));
@@ -127,7 +132,7 @@ void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, 
     // The file may have changed since it was checked; what is written is
     // what was loaded now.
     if (!ReloadFirmware(image, out, window) ||
-        !FirmwareWriteAllowed(image, out, checked ? &*checked : nullptr)) {
+        !FirmwareWriteAllowed(image, out, checked.report ? &*checked.report : nullptr)) {
         RestoreSpeed(port, out, window);
         return;
     }

@@ -1,10 +1,18 @@
 // The full EEPROM dump against the simulated controller paced at 115,200
 // baud, compared with the time the bytes alone need on the line: every
-// command and every reply, ten bits per byte. Run three ways: with a reporter
-// that does nothing between bytes, with a small offscreen window (progress
-// bar and message area) whose events are processed during every byte, and
-// from the real main window's EEProm Dump button, as a user starts it. The
-// last two also show how often a 5 ms window timer got its turn meanwhile.
+// command and every reply, ten bits per byte. Run four ways: the bare
+// queries, the dump with a reporter that does nothing between bytes, with a
+// small window (progress bar and message area) whose events run during every
+// byte, and from the main window's EEProm Dump button, as a user starts it.
+// The last two also show how often a 5 ms window timer got its turn.
+//
+// Then, on one main window and in turns so that all meet the same load, the
+// bare queries, the dump loop in its previous order (events after each
+// reply) and the dump itself, each also with costly event passes. On a
+// loaded machine the turns are the figures to compare.
+//
+// It runs offscreen unless QT_QPA_PLATFORM says otherwise; for the real X11
+// client path: xvfb-run -a env QT_QPA_PLATFORM=xcb bench_dump.
 
 #include <sys/resource.h>
 
@@ -152,10 +160,11 @@ void fill_eeprom(SimController& sim) {
 }
 
 // Ten bits per byte of every command and every reply ("001" + "+" + value +
-// CR) of the full dump.
-double bound_seconds(const SimController& sim, const motor_com& motor) {
+// CR) of the addresses first ... last (by default the full dump).
+double bound_seconds(const SimController& sim, const motor_com& motor,
+                     DumpRange range = kEEPromDump) {
     std::size_t wire_bytes = 0;
-    for (int a = kEEPromDump.first; a <= kEEPromDump.last; ++a) {
+    for (int a = range.first; a <= range.last; ++a) {
         wire_bytes += motor.frame("(E" + std::to_string(a)).size();
         wire_bytes += 3 + 1 + std::to_string(sim.eeprom(a)).size() + 1;
     }
@@ -226,28 +235,122 @@ Result run_dump(Reporter& reporter, const std::string& file, bool window) {
     return r;
 }
 
+// A main window shown on the paced line, its save dialog answered at once.
+struct MainWindowOnLine {
+    explicit MainWindowOnLine(const std::string& file)
+        : sim(paced()), dialogs(file), window(dialogs) {
+        fill_eeprom(sim);
+        window.SetComPort(sim.path());
+        window.port().set_baud(kBaud);
+        window.port().flush_input();
+        window.show();
+        window.PageControl->setCurrentWidget(window.tabMaintenance);
+        QApplication::processEvents();
+    }
+    SimController sim;
+    BenchDialogs dialogs;
+    Tmain_window window;
+};
+
 // The user's path: the shown main window on the paced line, its EEProm Dump
 // button clicked, the save dialog answered at once.
 Result run_window_dump(const std::string& file) {
-    SimController sim(paced());
-    fill_eeprom(sim);
-    BenchDialogs dialogs(file);
-    Tmain_window window(dialogs);
-    window.SetComPort(sim.path());
-    window.port().set_baud(kBaud);
-    window.port().flush_input();
-    window.show();
-    window.PageControl->setCurrentWidget(window.tabMaintenance);
-    QApplication::processEvents();
-
+    MainWindowOnLine line(file);
     TickGaps ticks;
     ticks.start();
-    Result r = timed([&] { window.btnDumpEEProm->click(); });
+    Result r = timed([&] { line.window.btnDumpEEProm->click(); });
     ticks.stop();
-    check_exchanges(sim);
-    r.bound_seconds = bound_seconds(sim, window.motor());
+    check_exchanges(line.sim);
+    r.bound_seconds = bound_seconds(line.sim, line.window.motor());
     r.responsiveness = ticks.summary(r.seconds);
     return r;
+}
+
+// Window events that cost as much as a pass of a real X11 desktop can
+// (painting through the display server): a zero timer that keeps the event
+// pass busy for `cost` whenever it runs.
+class CostlyPasses {
+public:
+    explicit CostlyPasses(std::chrono::microseconds cost) : cost_(cost) {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const auto until = std::chrono::steady_clock::now() + cost_;
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            ++passes_;
+        });
+    }
+    void start() { timer_.start(); }
+    void stop() { timer_.stop(); }
+    long passes() const { return passes_; }
+
+private:
+    QTimer timer_;
+    std::chrono::microseconds cost_;
+    long passes_ = 0;
+};
+
+// The same addresses five ways on one main window, taken in turns chunk by
+// chunk so that all meet the same load: the bare queries; the dump loop in
+// its previous order (the query, then the window's events) and the dump
+// itself with the window as its reporter; and both again with event passes
+// as costly as on a real desktop.
+void run_paired(const std::string& file) {
+    constexpr int kChunk = 512;
+    constexpr int kWays = 5;
+    constexpr auto kPassCost = std::chrono::microseconds(250);
+    const char* const names[kWays] = {"bare queries", "previous order: query, then events",
+                                      "dump with the main window", "previous order, 250 us passes",
+                                      "dump, 250 us passes"};
+    MainWindowOnLine line(file);
+    Tmain_window& w = line.window;
+    FixedName host(file);
+    CostlyPasses costly(kPassCost);
+    const auto previous_order = [&](DumpRange range) {
+        w.set_progress_max(range.last);
+        w.set_progress_min(range.first);
+        for (int a = range.first; a <= range.last; ++a) {
+            dump_value(w.motor().query("(E" + std::to_string(a)));
+            w.set_progress_position(a);
+            w.process_events();
+        }
+    };
+    const auto ways = [&](int way, DumpRange range) {
+        if (way >= 3) costly.start();
+        switch (way) {
+            case 0:
+                for (int a = range.first; a <= range.last; ++a) {
+                    w.motor().query("(E" + std::to_string(a));
+                }
+                break;
+            case 1:
+            case 3:
+                previous_order(range);
+                break;
+            default:
+                DumpMemory(w.motor(), w, host, range);
+                break;
+        }
+        costly.stop();
+    };
+    double seconds[kWays] = {};
+    double bound = 0;
+    int turn = 0;
+    for (int first = kEEPromDump.first; first <= kEEPromDump.last; first += kChunk, ++turn) {
+        const DumpRange range{first, std::min(first + kChunk - 1, kEEPromDump.last)};
+        bound += bound_seconds(line.sim, w.motor(), range);
+        for (int k = 0; k < kWays; ++k) {
+            const int way = (turn + k) % kWays;
+            seconds[way] += timed([&] { ways(way, range); }).seconds;
+        }
+    }
+    std::printf("in turns, %d addresses at a time (ratio to the bound, and to the bare queries):\n",
+                kChunk);
+    for (int way = 0; way < kWays; ++way) {
+        std::printf("  %-36s %7.3f s  ratio %.3f  %.3f\n", names[way], seconds[way],
+                    seconds[way] / bound, seconds[way] / seconds[0]);
+    }
+    std::printf("  (%ld costly passes ran in the last two ways)\n", costly.passes());
 }
 
 constexpr int kRuns = 4;
@@ -262,8 +365,8 @@ void print(int run, const Result& r) {
 
 }  // namespace
 
-// bench_dump [ROUNDS]: each round runs the four ways once; with more than one
-// round the spread of the ratios follows.
+// bench_dump [ROUNDS]: each round runs the four ways once, then the five
+// ways in turns; with more than one round the spread of the first follows.
 int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
@@ -287,6 +390,7 @@ int main(int argc, char** argv) {
             print(run, results[run]);
             ratios[run].push_back(results[run].ratio());
         }
+        run_paired(file);
     }
     if (rounds > 1) {
         std::printf("spread over %d rounds (min / median / max ratio)\n", rounds);
