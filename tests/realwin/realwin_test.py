@@ -165,8 +165,8 @@ class RealWindowTest(unittest.TestCase):
         if self.LIST_SIM_PORT:
             env["KFU_EXTRA_PORTS"] = self.port
         with open(os.path.join(self.dir, "tool.log"), "wb") as log:
-            self.desktop.start([ARGS.util], env=env, cwd=self.dir, stdout=log,
-                               stderr=subprocess.STDOUT)
+            self.tool = self.desktop.start([ARGS.util], env=env, cwd=self.dir, stdout=log,
+                                           stderr=subprocess.STDOUT)
         self.port_dialog = wait_for(lambda: self.window("dialog", "CommDialog"),
                                     "the start-up port dialog")
 
@@ -346,6 +346,32 @@ class Script(RealWindowTest):
         self.assertEqual(self.message_text(), "-> VER\n<- VER\n->  done")
         with open(log_base + ".log", "rb") as f:
             self.assertEqual(f.read(), b"-> VER\r\n<- VER\r\n<-  done\r\n")
+
+
+class Maintenance(RealWindowTest):
+    SIM_ARGS = ["--id", "2"]  # nobody answers motor 1: a dump would take half an hour
+
+    def test_exit_during_a_dump_ends_the_program_and_writes_no_file(self):
+        # A short read time-out keeps the window quick to answer the
+        # accessibility queries between the unanswered reads.
+        timeout_box = self.labelled(self.port_dialog, "Timeout [ms]:")
+        field = self.combo_field(timeout_box)
+        self.click_into(field)
+        self.type_into(timeout_box, "10", field)
+        self.confirm_port_dialog()
+        self.click(self.control("page tab", "Maintenance"))
+        self.click(self.control("push button", "EEProm Dump"))
+        dump_path = os.path.join(self.dir, "eeprom.eed")
+        self.file_dialog_answer(dump_path)
+        wait_for(lambda: self.received().count(b"(E") >= 3, "the dump to be under way")
+
+        self.click(self.control("menu item", "File", self.main()))
+        self.click(self.control("menu item", "Exit", self.app()))
+        # The program must end, not go on dumping from a window nobody sees
+        # while it holds the port and the single-instance lock.
+        wait_for(lambda: self.tool.poll() is not None, "the program to end", limit=20)
+        self.assertEqual(self.tool.returncode, 0)
+        self.assertFalse(os.path.exists(dump_path))
 
 
 def main():
