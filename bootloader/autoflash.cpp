@@ -106,15 +106,15 @@ bool WaitForRestart(motor_com& motor, Reporter& out) {
 
 }  // namespace
 
-void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, Reporter& out,
+bool AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, Reporter& out,
                           BootloaderContext& window) {
     window.switch_off_debug_log();
     if (!read_integer(window.motor_id_text())) {
         out.message("Error: you must select a motor ID !");
-        return;
+        return false;
     }
     const FileCheck checked = CheckFileBeforeStart(image, out, window);
-    if (!checked.allowed) return;
+    if (!checked.allowed) return false;
 
     const int baud_setting = motor.query_number(":baud");
     out.message(":baud " + std::to_string(baud_setting));
@@ -125,7 +125,7 @@ void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, 
     if (started != Started::Yes) {
         if (started == Started::No) out.message("Could not start Bootloader");
         RestoreSpeed(port, out, window);
-        return;
+        return false;
     }
     out.message("Bootloader started");
 
@@ -134,7 +134,7 @@ void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, 
     if (!ReloadFirmware(image, out, window) ||
         !FirmwareWriteAllowed(image, out, checked.report ? &*checked.report : nullptr)) {
         RestoreSpeed(port, out, window);
-        return;
+        return false;
     }
 
     const bool written = WriteFirmware(port, image, out, window);
@@ -143,14 +143,14 @@ void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, 
     if (out.stop_requested()) {
         if (written) stop_here(out, kAutoFlash);
         RestoreSpeed(port, out, window);
-        return;
+        return false;
     }
 
     motor.query("@E");
     out.message("Bootloader terminated");
     if (!WaitForRestart(motor, out)) {
         RestoreSpeed(port, out, window);
-        return;
+        return false;
     }
 
     if (baud_setting != 0) {
@@ -158,4 +158,5 @@ void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, 
         motor.query("@S");
     }
     RestoreSpeed(port, out, window);
+    return written;
 }

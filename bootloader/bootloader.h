@@ -54,12 +54,14 @@ bool WriteFirmware(serial& port, const FirmwareImage& image, Reporter& out,
 // setting back. The port ends at the rate it had before (or the rate of
 // the dialog's baud-rate box when the bootloader speed switch is on). A file
 // that FirmwareWriteAllowed refuses is refused before anything is sent.
-void AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, Reporter& out,
+// True when the bootloader started and the write succeeded.
+bool AutoFlashButtonClick(serial& port, motor_com& motor, FirmwareImage& image, Reporter& out,
                           BootloaderContext& window);
 
 // Sends "~" to the selected motor and waits about five seconds for its
-// acknowledgement; ends with "OK" or "FAILED" (or the stop line).
-void ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& window);
+// acknowledgement; ends with "OK" or "FAILED" (or the stop line). True on
+// "OK".
+bool ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& window);
 
 // Sends the lines of the Java view to the selected motor, each echoed back
 // exactly, between "(JS" and "(JI". False when an echo did not match or

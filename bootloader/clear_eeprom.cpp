@@ -24,11 +24,11 @@ std::string ExpectedAck(std::int32_t motor) {
 
 }  // namespace
 
-void ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& window) {
+bool ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& window) {
     const std::optional<std::int32_t> motor = read_integer(window.motor_id_text());
     if (!motor) {
         out.message("Error: you must select a motor ID");
-        return;
+        return false;
     }
     const std::string command = "#" + std::to_string(*motor) + "~\r";
     port.write(command.data(), command.size());
@@ -37,7 +37,7 @@ void ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& wind
     const std::string expected = ExpectedAck(*motor);
     bool cleared = false;
     for (int attempt = 0; attempt < kAttempts && !cleared; ++attempt) {
-        if (stop_here(out, "Clear EEPROM", "its result is unknown")) return;
+        if (stop_here(out, "Clear EEPROM", "its result is unknown")) return false;
         std::this_thread::sleep_for(kPause);
         char buffer[7];
         const int count = port.read(buffer, sizeof buffer);
@@ -50,4 +50,5 @@ void ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& wind
         cleared = count == 5 && std::string(buffer, 5) == expected;
     }
     out.message(cleared ? "OK" : "FAILED");
+    return cleared;
 }

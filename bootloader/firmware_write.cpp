@@ -6,6 +6,7 @@
 
 #include "bootloader/bootloader.h"
 #include "bootloader/bootloader_steps.h"
+#include "bootloader/write_plan.h"
 #include "common/int_text.h"
 #include "common/stop.h"
 #include "motor/motor_com.h"
@@ -14,14 +15,6 @@
 namespace {
 
 constexpr std::uint8_t kCR = 0x0D;
-
-// 86 blocks of 1024 words: the program memory the 1536-byte bootloaders own.
-constexpr std::uint32_t kEnd1536 = 0x15800;
-// The 96-byte bootloaders stop one block short of 0x10000; their last
-// block (0xFF80) is never sent.
-constexpr std::uint32_t kEnd96 = 0x10000;
-constexpr std::uint32_t kBlock96 = 128;
-constexpr std::uint32_t kUnsent96 = kEnd96 - kBlock96;
 
 constexpr std::size_t kUsbPiece = 512;
 
@@ -81,14 +74,14 @@ void WriteFrame(serial& port, const std::vector<std::uint8_t>& frame, bool in_pi
 bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& out,
                BootloaderContext& window) {
     const char* const mode = "1536 Byte binary mode";
-    if (!HasDataFor(image, 2 * kEnd1536, mode, out)) return false;
+    if (!HasDataFor(image, 2 * kEnd1536Words, mode, out)) return false;
     DrainInput(port);
-    out.message("Writing in 1536 Byte binary mode !");
+    out.message(ModeAnnouncement(WriteMode::Binary1536));
     out.set_progress_position(0);
-    out.set_progress_max(static_cast<int>(kEnd1536));
+    out.set_progress_max(static_cast<int>(kEnd1536Words));
 
     std::vector<std::uint8_t> frame;
-    for (std::uint32_t w = 0; w < kEnd1536; w += 1024) {
+    for (std::uint32_t w = 0; w < kEnd1536Words; w += kBlockWords1536) {
         out.process_events();
         if (stop_here(out, kWriteName, Unfinished(w > 0))) return false;
         if (IsBlankBlock1536(image, w)) {
@@ -116,20 +109,20 @@ bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& ou
         out.set_progress_position(static_cast<int>(w));
         out.repaint_progress();
     }
-    ReportUnsent(image, 2 * kEnd1536, mode, out);
+    ReportUnsent(image, 2 * kEnd1536Words, mode, out);
     out.message("Firmware successfully written");
     return true;
 }
 
 bool Write96(serial& port, const FirmwareImage& image, int motor, Reporter& out) {
     const char* const mode = "96 Byte binary mode";
-    if (!HasDataFor(image, kUnsent96, mode, out)) return false;
-    out.message("Writing in 96 Byte binary mode !");
+    if (!HasDataFor(image, kLastSent96, mode, out)) return false;
+    out.message(ModeAnnouncement(WriteMode::Binary96));
     out.set_progress_position(0);
     out.set_progress_max(static_cast<int>(kEnd96));
 
     std::vector<std::uint8_t> frame;
-    for (std::uint32_t a = 0; a < kUnsent96; a += kBlock96) {
+    for (std::uint32_t a = 0; a < kLastSent96; a += kBlock96) {
         out.process_events();
         if (stop_here(out, kWriteName, Unfinished(a > 0))) return false;
         if (IsBlankBlock96(image, a)) {
@@ -154,14 +147,14 @@ bool Write96(serial& port, const FirmwareImage& image, int motor, Reporter& out)
         out.set_progress_position(static_cast<int>(a));
         out.repaint_progress();
     }
-    ReportUnsent(image, kUnsent96, mode, out);
+    ReportUnsent(image, kLastSent96, mode, out);
     out.message("Firmware successfully written");
     return true;
 }
 
 bool WriteAscii(serial& port, int motor, Reporter& out, BootloaderContext& window) {
     const std::vector<std::string> lines = window.firmware_lines();
-    out.message("Writing in 16 Byte ASCII mode !");
+    out.message(ModeAnnouncement(WriteMode::Ascii16));
     out.set_progress_position(0);
     out.set_progress_max(static_cast<int>(lines.size()));
 
@@ -246,10 +239,19 @@ bool WriteFirmware(serial& port, const FirmwareImage& image, Reporter& out,
     // Events run between blocks, and opening another HEX file meanwhile
     // refills the window's image. The controller must get one file whole,
     // not the first blocks of one and the rest of the other.
+    const std::optional<WriteMode> mode = ModeOfVersion(code);
+    if (!mode) {
+        out.message("Unknown Bootloader Version !");
+        return false;
+    }
     const auto started_with = std::make_unique<const FirmwareImage>(image);
-    if (code == "02" || code == "03") return Write1536(port, *started_with, *motor, out, window);
-    if (code == "01") return Write96(port, *started_with, *motor, out);
-    if (code == "4J") return WriteAscii(port, *motor, out, window);
-    out.message("Unknown Bootloader Version !");
-    return false;
+    switch (*mode) {
+        case WriteMode::Binary1536:
+            return Write1536(port, *started_with, *motor, out, window);
+        case WriteMode::Binary96:
+            return Write96(port, *started_with, *motor, out);
+        case WriteMode::Ascii16:
+            break;
+    }
+    return WriteAscii(port, *motor, out, window);
 }

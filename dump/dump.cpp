@@ -29,11 +29,11 @@ void append_value(std::string& text, int value) {
 }
 
 // Writes the whole text or reports why it could not.
-void write_dump_file(const std::string& name, const std::string& text, Reporter& out) {
+bool write_dump_file(const std::string& name, const std::string& text, Reporter& out) {
     std::FILE* file = std::fopen(name.c_str(), "wb");
     if (!file) {
         out.message("Error: Could not create dump file " + name + ": " + std::strerror(errno));
-        return;
+        return false;
     }
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     const int write_errno = errno;
@@ -41,7 +41,9 @@ void write_dump_file(const std::string& name, const std::string& text, Reporter&
     if (!written || !closed) {
         out.message("Error: Could not write dump file " + name + ": " +
                     std::strerror(written ? errno : write_errno));
+        return false;
     }
+    return true;
 }
 
 // The file keeps its form, so these addresses read 00 there like a real 0.
@@ -62,15 +64,17 @@ int dump_value(const std::string& reply) {
     return read_integer_or(text, 0);
 }
 
-void DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range) {
+DumpResult DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range) {
+    DumpResult result;
     // A range that ends before it starts holds no address; there is nothing
     // to ask for, send or write.
     if (range.last < range.first) {
         out.message("Error: the dump range ends before it starts");
-        return;
+        return result;
     }
     const auto name = host.ask_dump_file_name();
-    if (!name) return;
+    if (!name) return result;
+    result.asked = true;
 
     out.set_progress_max(range.last);
     out.set_progress_min(range.first);
@@ -82,8 +86,6 @@ void DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range
     text.reserve(static_cast<std::size_t>(std::min<std::int64_t>(addresses, 0x10000)) * 4 + 64);
     append_header(text, range.first);
     int count = 0;
-    int unanswered = 0;
-    int first_unanswered = 0;
     for (std::int64_t next = range.first; next <= range.last; ++next) {
         const int address = static_cast<int>(next);
         // The window's events run while the reply is on its way: the time
@@ -94,7 +96,7 @@ void DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range
         out.set_progress_position(address);
         out.process_events();
         const std::string reply = motor.read_reply();
-        if (!motor.replied() && unanswered++ == 0) first_unanswered = address;
+        if (!motor.replied() && result.unanswered++ == 0) result.first_unanswered = address;
         append_value(text, dump_value(reply));
         if (++count == kValuesPerLine) {
             count = 0;
@@ -106,11 +108,12 @@ void DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range
     }
 
     if (!out.stop_requested()) {
-        write_dump_file(*name, text, out);
-        if (unanswered > 0) report_unanswered(unanswered, first_unanswered, out);
+        result.file_written = write_dump_file(*name, text, out);
+        if (result.unanswered > 0) report_unanswered(result.unanswered, result.first_unanswered, out);
     }
 
     out.set_progress_min(0);
     out.set_progress_position(0);
     out.set_progress_max(255);
+    return result;
 }

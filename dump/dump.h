@@ -27,6 +27,13 @@ inline constexpr DumpRange kEEPromDump{0x0000, 0x4000};
 inline constexpr DumpRange kCoreDump{0x1E00, 0x1FFF};
 inline constexpr DumpRange kBootCrashDump{0x1D00, 0x1DFF};
 
+struct DumpResult {
+    bool asked = false;         // a file name was chosen
+    bool file_written = false;  // the whole text reached the file
+    int unanswered = 0;         // addresses without any reply (written as 00)
+    int first_unanswered = -1;
+};
+
 // Asks for a file name, reads addresses first ... last from the selected
 // motor and writes the dump file in one piece. A file that cannot be written
 // is reported in the message area, and so are addresses that got no reply
@@ -34,7 +41,7 @@ inline constexpr DumpRange kBootCrashDump{0x1D00, 0x1DFF};
 // file is written then. Any range of ints is safe; one whose last address
 // lies below its first is refused with an error line before the dialog is
 // shown.
-void DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range);
+DumpResult DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange range);
 
 // The byte value in a reply to "(E": the number after the first "+", or the
 // whole reply when it has none; 0 when that is not a number.

@@ -55,6 +55,40 @@ void Note(std::size_t& count, std::size_t& first, std::size_t line_number) {
     if (count++ == 0) first = line_number;
 }
 
+void NoteUnreadable(HexLoadReport& report, std::size_t line_number) {
+    Note(report.unreadable, report.first_unreadable, line_number);
+    if (report.unreadable_lines.size() < kMaxListedLines) {
+        report.unreadable_lines.push_back(line_number);
+    }
+}
+
+// Records mostly come in address order, so a new stretch is joined to the
+// last one where it can be; the rest is sorted out at the end.
+void NoteData(HexLoadReport& report, std::uint64_t begin, std::uint64_t end) {
+    ++report.data_records;
+    if (end <= begin) return;
+    auto& ranges = report.data_ranges;
+    if (!ranges.empty() && begin <= ranges.back().end && begin >= ranges.back().begin) {
+        ranges.back().end = std::max<std::uint32_t>(ranges.back().end, static_cast<std::uint32_t>(end));
+        return;
+    }
+    ranges.push_back({static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
+}
+
+void JoinRanges(std::vector<ImageRange>& ranges) {
+    std::sort(ranges.begin(), ranges.end(),
+              [](const ImageRange& a, const ImageRange& b) { return a.begin < b.begin; });
+    std::vector<ImageRange> joined;
+    for (const ImageRange& r : ranges) {
+        if (!joined.empty() && r.begin <= joined.back().end) {
+            joined.back().end = std::max(joined.back().end, r.end);
+        } else {
+            joined.push_back(r);
+        }
+    }
+    ranges = std::move(joined);
+}
+
 std::string Plural(std::size_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
@@ -146,15 +180,24 @@ HexLoadReport LoadHexDocument(FirmwareImage& image, const std::vector<std::strin
         const std::size_t number = i + 1;
         const int result = ParseHexLine(image, line);
         ++report.lines_parsed;
+        const auto data_start = [&] {
+            return std::uint64_t{image.upper_address} + HexToInt(Field(line, 3, 4));
+        };
         switch (result) {
             case kHexOk:
+                if (HexToInt(Field(line, 7, 2)) == 0x04) {
+                    ++report.address_records;
+                } else {
+                    const std::uint64_t start = data_start();
+                    NoteData(report, start, start + HexToInt(Field(line, 1, 2)));
+                }
                 break;
             case kHexBeyondImage: {
                 ++report.beyond_image;
-                const std::uint64_t start =
-                    std::uint64_t{image.upper_address} + HexToInt(Field(line, 3, 4));
-                if (start < kConfigurationAddress) {
+                if (data_start() < kConfigurationAddress) {
                     Note(report.dropped, report.first_dropped, number);
+                } else {
+                    ++report.configuration_records;
                 }
                 break;
             }
@@ -165,15 +208,22 @@ HexLoadReport LoadHexDocument(FirmwareImage& image, const std::vector<std::strin
                         Note(report.segment_records, report.first_segment_record, number);
                     }
                 } else if (!IsHarmlessRecord(type)) {
-                    Note(report.unreadable, report.first_unreadable, number);
+                    NoteUnreadable(report, number);
                 }
                 break;
             }
+            case kHexDataChecksum: {
+                const std::uint64_t start = data_start();
+                NoteData(report, start, start + HexToInt(Field(line, 1, 2)));
+                NoteUnreadable(report, number);
+                break;
+            }
             default:
-                if (!IsBlank(line)) Note(report.unreadable, report.first_unreadable, number);
+                if (!IsBlank(line)) NoteUnreadable(report, number);
                 break;
         }
     }
+    JoinRanges(report.data_ranges);
     image.load_report = report;
     return report;
 }

@@ -13,6 +13,15 @@
 
 constexpr std::uint32_t kImageSize = 0x40000;  // 262,144 bytes
 
+// A stretch of image bytes [begin, end).
+struct ImageRange {
+    std::uint32_t begin = 0;
+    std::uint32_t end = 0;
+};
+
+// How many numbers of unreadable lines a load report keeps.
+constexpr std::size_t kMaxListedLines = 1000;
+
 // What a load met that the user should hear about. Line numbers count from
 // 1, as editors show them; 0 means there was none.
 struct HexLoadReport {
@@ -22,6 +31,8 @@ struct HexLoadReport {
     // a checksum error, an unknown record type. Blank lines are not counted.
     std::size_t unreadable = 0;
     std::size_t first_unreadable = 0;
+    // Their numbers, the first kMaxListedLines of them.
+    std::vector<std::size_t> unreadable_lines;
     // Data records dropped because they end beyond the image, other than
     // the configuration records (0x1F00000 and up) that every such file has.
     std::size_t dropped = 0;
@@ -34,6 +45,17 @@ struct HexLoadReport {
     // than the file means. A zero segment changes nothing and is not counted.
     std::size_t segment_records = 0;
     std::size_t first_segment_record = 0;
+
+    // Records that were taken: data records placed in the image (those with
+    // a checksum error included, as they land all the same), upper address
+    // records, and data records for 0x1F00000 and up (configuration words,
+    // which the image does not hold).
+    std::size_t data_records = 0;
+    std::size_t address_records = 0;
+    std::size_t configuration_records = 0;
+    // The image bytes the placed data records name, in address order, with
+    // touching and overlapping stretches joined.
+    std::vector<ImageRange> data_ranges;
 };
 
 struct FirmwareImage {

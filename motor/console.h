@@ -9,10 +9,21 @@ class serial;
 class motor_com;
 class Reporter;
 
+// How stale input is thrown away before a command goes out.
+enum class StaleInput {
+    // Byte by byte until a read times out, so a reply still under way is
+    // caught too (the window's console); costs one read time-out.
+    WaitForQuiet,
+    // Only what has arrived already; for a port this process has just
+    // opened, where no reply of ours can be under way.
+    AlreadyWaiting,
+};
+
 // Discards stale input, sends `command` to the selected motor and appends the
 // reply line (empty when nothing came) to the message area.
 std::string send_console_command(serial& port, motor_com& motor, Reporter& out,
-                                 const std::string& command, bool run_events);
+                                 const std::string& command, bool run_events,
+                                 StaleInput stale = StaleInput::WaitForQuiet);
 
 enum class ListChange { None, Appended, Replaced };
 

@@ -7,14 +7,16 @@
 #include "motor/motor_com.h"
 #include "serial/serial.h"
 
-void test_connection(serial& port, Reporter& out, const std::string& motor_text) {
+std::string test_connection(serial& port, Reporter& out, const std::string& motor_text) {
     const std::string command = "#" + motor_text + " ";
     out.message("-> " + command);
     const std::string bytes = command + '\r';
     port.write(bytes.data(), bytes.size());
     unsigned char reply[10] = {};
     port.read(reply, sizeof reply);
-    out.message("<- " + bytes_to_text(reply, sizeof reply));
+    std::string shown = bytes_to_text(reply, sizeof reply);
+    out.message("<- " + shown);
+    return shown;
 }
 
 PollCycle poll_cycle(serial& port, Reporter& out, const std::string& motor_text) {

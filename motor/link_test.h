@@ -10,8 +10,9 @@ class serial;
 class Reporter;
 
 // Sends "#" + motor text + " " CR and shows what comes back within one read
-// of up to 10 bytes, as "-> " and "<- " lines.
-void test_connection(serial& port, Reporter& out, const std::string& motor_text);
+// of up to 10 bytes, as "-> " and "<- " lines. Returns the text shown after
+// "<- " (empty when nothing came back).
+std::string test_connection(serial& port, Reporter& out, const std::string& motor_text);
 
 struct PollCycle {
     bool detected = false;  // a controller answered "@OK"

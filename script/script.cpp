@@ -178,22 +178,25 @@ int ScriptRunner::run_if_line(const std::string& line, int index, ScriptLog& log
     return closing >= 0 ? closing : std::max(host_.line_count(), index + 1);
 }
 
-void ScriptRunner::RunConfigScript(int start) {
+bool ScriptRunner::RunConfigScript(int start) {
     if (running_) {
         // Events run between lines, so a second click can arrive mid-run; two
         // runs would interleave their commands and share one log file.
         out_.message("Error: A script is already running");
-        return;
+        return false;
     }
     running_ = true;
+    UnansweredLines = 0;
+    FirstUnansweredLine = -1;
 
     std::string error;
+    bool completed = false;
     try {
         out_.set_progress_max(host_.line_count());
         out_.set_progress_position(start);
         port_.flush_input();
         port_.set_timeout(kRunTimeoutMs);
-        run_passes(start);
+        completed = run_passes(start);
     } catch (const ScriptError& e) {
         error = e.text();
     } catch (const std::exception& e) {
@@ -210,9 +213,10 @@ void ScriptRunner::RunConfigScript(int start) {
     }
     running_ = false;
     if (!error.empty()) out_.box(error, "Error", BoxIcon::Error);
+    return completed && error.empty();
 }
 
-void ScriptRunner::run_passes(int start) {
+bool ScriptRunner::run_passes(int start) {
     bool warned_about_log = false;
     bool asked_for_log = false;
     for (;;) {
@@ -240,7 +244,7 @@ void ScriptRunner::run_passes(int start) {
 
         for (int index = start; index < host_.line_count();) {
             out_.process_events();
-            if (stop_here(out_, kRunName)) return;
+            if (stop_here(out_, kRunName)) return false;
             if (index >= host_.line_count()) break;
             const std::string raw = host_.line(index);
             int next = index + 1;
@@ -248,11 +252,12 @@ void ScriptRunner::run_passes(int start) {
                 const std::string text = trim_script_text(raw);
                 if (!text.empty() && text.front() == '#') {
                     const int result = ExecuteScriptLine(text, index);
-                    if (result == -1) return;
+                    if (result == -1) return false;
                     // Never step backwards or stand still, whatever comes back.
                     next = std::max(result, index + 1);
                 } else {
                     const std::string reply = motor_.query(text);
+                    if (reply.empty() && UnansweredLines++ == 0) FirstUnansweredLine = index;
                     if (host_.log_send_checked()) {
                         entry("-> " + text);
                         out_.message("-> " + text);
@@ -266,9 +271,10 @@ void ScriptRunner::run_passes(int start) {
             index = next;
         }
 
+        host_.pass_ended();
         out_.process_events();
-        if (!host_.repeat_checked()) return;
-        if (stop_here(out_, kRunName)) return;
+        if (!host_.repeat_checked()) return true;
+        if (stop_here(out_, kRunName)) return false;
         // A further pass appends to the log chosen for this run, also when the
         // pass before had no line that could record "Repeat".
         ScriptRepeating = true;

@@ -41,6 +41,9 @@ public:
     // letting events run meanwhile. Must block on the event queue rather
     // than spin on process_events.
     virtual void wait_cmd_timer(int ms) = 0;
+
+    // A pass has gone through the script; "Repeat" is asked next.
+    virtual void pass_ended() {}
 };
 
 // A number in an if-line or its reply that cannot be read; it ends the run.
@@ -94,13 +97,21 @@ public:
     // Runs the script from line `start`, once or while "Repeat" is checked.
     // Never throws: an error ends the run and is shown in an error box. A
     // stop request ends it between lines or passes, with the stop line.
-    void RunConfigScript(int start);
+    // True when the run came to its end; false when a directive, an error
+    // or a stop ended it.
+    bool RunConfigScript(int start);
+
+    // Command lines of the last run that got no reply at all, and the index
+    // of the first of them.
+    int UnansweredLines = 0;
+    int FirstUnansweredLine = -1;
 
     bool running() const { return running_; }
 
 private:
     int run_if_line(const std::string& line, int index, ScriptLog& log);
-    void run_passes(int start);
+    // False when a directive stopped the run.
+    bool run_passes(int start);
     void end_of_run();
 
     serial& port_;

@@ -59,7 +59,9 @@ void serial::open() {
     if (open_) return;
 
     int error = 0;
+    open_error_ = 0;
     if (!backend_->open_device(device, error)) {
+        open_error_ = error;
         out_.message("Error: Unable to open Com port " + device);
         if (error == EACCES || error == EPERM) {
             out_.message("  No permission to use " + device +
@@ -175,6 +177,17 @@ void serial::flush_input() {
     std::uint8_t discard = 0;
     for (int i = 0; i < kMaxDiscardBytes; ++i) {
         if (backend_->read_bytes(&discard, 1, timeout_ms) <= 0) break;
+    }
+}
+
+void serial::discard_waiting() {
+    if (!open_) open();
+    if (!open_) return;
+    std::uint8_t discard[256];
+    for (int total = 0; total < kMaxDiscardBytes;) {
+        const long got = backend_->read_bytes(discard, sizeof discard, 0);
+        if (got <= 0) break;
+        total += static_cast<int>(got);
     }
 }
 

@@ -32,6 +32,9 @@ public:
     // Throws away pending input using a 1 ms read time-out; the port's own
     // read time-out is left as it is.
     void flush_input();
+    // Throws away what has already arrived, without waiting for more. Opens
+    // the port when needed.
+    void discard_waiting();
 
     // A new name or rate closes the port; the next access opens it anew.
     void set_port(const std::string& name);
@@ -45,6 +48,9 @@ public:
     // The longest a read of `count` bytes waits: 10 ms per byte plus the read
     // time-out.
     int read_wait_ms(std::size_t count) const;
+    // The operating system's reason (errno) when the last open failed at the
+    // device itself; 0 after a successful open or a failed configuration step.
+    int open_error() const { return open_error_; }
     const std::string& port_name() const { return port_name_; }
 
     // The device path a port name stands for: "/dev/NAME", or the name as it
@@ -60,6 +66,7 @@ private:
     std::string port_name_;
     std::uint32_t baud_ = 115200;
     bool open_ = false;
+    int open_error_ = 0;
     std::uint32_t read_timeout_ms_;
     std::unique_ptr<SerialBackend> backend_;
 };

@@ -250,9 +250,20 @@ struct SimController::Impl {
 
     bool ascii_mode() const { return version == "4J"; }
 
+    std::uint32_t tool_baud() const {
+        if (own_slave < 0) return 0;
+        termios t{};
+        if (::tcgetattr(own_slave, &t) != 0) return 0;
+        return speed_value(::cfgetospeed(&t));
+    }
+
     void feed(const std::uint8_t* bytes, std::size_t count, Clock::time_point now) {
         received.append(reinterpret_cast<const char*>(bytes), count);
         if (pace_baud) line_free = std::max(line_free, now) + byte_time() * static_cast<long>(count);
+        if (config.only_baud != 0 && tool_baud() != config.only_baud) {
+            state = State::Idle;
+            return;
+        }
         for (std::size_t i = 0; i < count; ++i) feed_byte(static_cast<char>(bytes[i]), now);
     }
 
@@ -699,10 +710,7 @@ std::optional<long> SimController::get_register(const std::string& name) const {
 
 std::uint32_t SimController::line_baud() const {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
-    if (impl_->own_slave < 0) return 0;
-    termios t{};
-    if (::tcgetattr(impl_->own_slave, &t) != 0) return 0;
-    return speed_value(::cfgetospeed(&t));
+    return impl_->tool_baud();
 }
 
 void SimController::set_responder(std::function<std::optional<std::string>(const std::string&)> f) {

@@ -46,6 +46,10 @@ struct SimConfig {
     std::uint32_t pace_baud = 0;       // 0: no pacing; else bytes leave at this rate
     int restart_zero_answers = 3;      // "i" answers 0 this often after "@E"
     int eeprom_clear_delay_ms = 700;
+    // When set, bytes that arrive while the tool's side of the line runs at
+    // another rate are not understood, as a real controller would only see
+    // garbage then.
+    std::uint32_t only_baud = 0;
     std::string link_path;             // when set, a symbolic link to the pty
 };
 

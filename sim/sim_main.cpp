@@ -37,6 +37,7 @@ constexpr const char* options_text =
     "  --usb-cr-acks      a CR ahead of each bootloader acknowledgement\n"
     "  --received FILE    append every byte received to FILE as it arrives\n"
     "  --flash-out FILE   write the flash image to FILE when the program ends\n"
+    "  --only-baud BAUD   understand nothing while the tool's side runs at another rate\n"
     "  --help             show this text and exit\n"
     "  --version          (without a code) show the program's version and exit\n";
 
@@ -102,6 +103,9 @@ int main(int argc, char** argv) {
         } else if (arg == "--pace" && has_value) {
             if (!number(n, 0)) return usage(argv[0]);
             config.pace_baud = static_cast<std::uint32_t>(n);
+        } else if (arg == "--only-baud" && has_value) {
+            if (!number(n, 1)) return usage(argv[0]);
+            config.only_baud = static_cast<std::uint32_t>(n);
         } else if (arg == "--debug-every" && has_value) {
             if (!number(debug_every_ms, 0)) return usage(argv[0]);
         } else if (arg == "--received" && has_value) {

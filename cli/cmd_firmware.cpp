@@ -1,0 +1,265 @@
+// Firmware: the write to a waiting bootloader, AutoFlash, and the pre-flight
+// report of a HEX file.
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+#include "bootloader/bootloader.h"
+#include "bootloader/write_plan.h"
+#include "cli/command_support.h"
+#include "cli/commands.h"
+#include "firmware/documents.h"
+#include "firmware/flashmem.h"
+#include "serial/serial.h"
+
+namespace cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How many numbers or ranges a text line lists before it says "...".
+constexpr std::size_t kListedInLine = 20;
+
+struct HexFile {
+    std::vector<std::string> lines;
+    std::unique_ptr<FirmwareImage> image = std::make_unique<FirmwareImage>();
+    HexLoadReport report;
+};
+
+// Reads and parses the file as opening it in the window does. No value (and
+// an error said) when it cannot be read or holds no line at all.
+std::optional<HexFile> LoadHexFile(const std::string& path, LineReporter& reporter) {
+    std::optional<std::vector<std::string>> lines = ReadTextLines(path);
+    if (!lines) {
+        reporter.error("cannot read " + path + ": " + why_unreadable(path));
+        return std::nullopt;
+    }
+    if (lines->empty()) {
+        reporter.error(path + " is empty");
+        return std::nullopt;
+    }
+    HexFile file;
+    file.lines = std::move(*lines);
+    file.report = LoadHexDocument(*file.image, file.lines);
+    return file;
+}
+
+std::string Hex(std::uint32_t value, int digits = 6) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
+std::string RangeText(const ImageRange& r) { return Hex(r.begin) + "-" + Hex(r.end - 1); }
+
+std::string RangesText(const std::vector<ImageRange>& ranges) {
+    std::string text;
+    for (std::size_t i = 0; i < ranges.size() && i < kListedInLine; ++i) {
+        text += (i ? ", " : "") + RangeText(ranges[i]);
+    }
+    if (ranges.size() > kListedInLine) {
+        text += ", ... (" + std::to_string(ranges.size()) + " ranges)";
+    }
+    return text;
+}
+
+nlohmann::json RangesJson(const std::vector<ImageRange>& ranges) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& r : ranges) list.push_back({{"begin", r.begin}, {"end", r.end}});
+    return list;
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
+const char* ModeName(WriteMode mode) {
+    switch (mode) {
+        case WriteMode::Binary1536:
+            return "1536";
+        case WriteMode::Binary96:
+            return "96";
+        case WriteMode::Ascii16:
+            break;
+    }
+    return "ascii";
+}
+
+const char* ModeVersions(WriteMode mode) {
+    switch (mode) {
+        case WriteMode::Binary1536:
+            return "bootloader version 02 or 03";
+        case WriteMode::Binary96:
+            return "bootloader version 01";
+        case WriteMode::Ascii16:
+            break;
+    }
+    return "bootloader version 4J";
+}
+
+bool ImageHoldsData(const FirmwareImage& image) {
+    for (std::uint32_t word = 0; word < kImageSize; word += 4) {
+        if (image.bytes[word] != 0xFF || image.bytes[word + 1] != 0xFF ||
+            image.bytes[word + 2] != 0xFF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+CommandOutcome cmd_flash(const Options& options, Output& out) {
+    LineReporter reporter(out, "", options.yes);
+    std::optional<HexFile> file = LoadHexFile(options.file, reporter);
+    if (!file) {
+        CommandOutcome outcome;
+        outcome.exit_code = kExitFile;
+        keep_lines(reporter, outcome);
+        return outcome;
+    }
+    // The file's trouble is said once, not once per line.
+    ReportHexLoad(file->report, reporter);
+
+    CommandOutcome outcome = run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
+        if (!s.open()) return kExitPort;
+        s.show_progress();
+        // Each line sends from an image of its own.
+        const auto image = std::make_unique<const FirmwareImage>(*file->image);
+        OptionsContext context(options, file->lines);
+        const auto started = Clock::now();
+        const bool written = WriteFirmware(s.port(), *image, s.reporter(), context);
+        line.figures["write_seconds"] = std::chrono::duration<double>(Clock::now() - started).count();
+        line.figures["line_bytes"] = s.line_bytes();
+        if (written) return kExitOk;
+        s.reporter().error("the firmware write failed");
+        return kExitController;
+    });
+    keep_lines(reporter, outcome);
+    return outcome;
+}
+
+CommandOutcome cmd_autoflash(const Options& options, Output& out) {
+    LineReporter reporter(out, "", options.yes);
+    // AutoFlash reads the file again itself; checked here first so that a
+    // missing file never leaves a controller waiting in its bootloader.
+    std::optional<HexFile> file = LoadHexFile(options.file, reporter);
+    if (!file) {
+        CommandOutcome outcome;
+        outcome.exit_code = kExitFile;
+        keep_lines(reporter, outcome);
+        return outcome;
+    }
+
+    CommandOutcome outcome = run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
+        if (!s.open()) return kExitPort;
+        s.show_progress();
+        const auto image = std::make_unique<FirmwareImage>();
+        FillImage(*image);
+        OptionsContext context(options, {});
+        const auto started = Clock::now();
+        const bool written = AutoFlashButtonClick(s.port(), s.motor(), *image, s.reporter(), context);
+        line.figures["seconds"] = std::chrono::duration<double>(Clock::now() - started).count();
+        line.figures["line_bytes"] = s.line_bytes();
+        if (written) return kExitOk;
+        s.reporter().error("AutoFlash failed");
+        return kExitController;
+    });
+    keep_lines(reporter, outcome);
+    return outcome;
+}
+
+CommandOutcome cmd_info(const Options& options, Output& out) {
+    LineReporter r(out, "", options.yes);
+    CommandOutcome outcome;
+    std::optional<HexFile> file = LoadHexFile(options.file, r);
+    if (!file) {
+        outcome.exit_code = kExitFile;
+        keep_lines(r, outcome);
+        return outcome;
+    }
+    const HexLoadReport& report = file->report;
+    nlohmann::json& f = outcome.figures;
+
+    r.message("File: " + options.file);
+    r.message("Lines: " + std::to_string(file->lines.size()) + " (data records: " +
+              std::to_string(report.data_records) + ", upper address records: " +
+              std::to_string(report.address_records) + ", configuration records: " +
+              std::to_string(report.configuration_records) + ")");
+    f["file"] = options.file;
+    f["lines"] = file->lines.size();
+    f["records"] = {{"data", report.data_records},
+                    {"upper_address", report.address_records},
+                    {"configuration", report.configuration_records}};
+
+    if (report.unreadable > 0) {
+        std::string numbers;
+        for (std::size_t i = 0; i < report.unreadable_lines.size() && i < kListedInLine; ++i) {
+            numbers += (i ? ", " : "") + std::to_string(report.unreadable_lines[i]);
+        }
+        if (report.unreadable > kListedInLine) numbers += ", ...";
+        r.message("Unreadable lines (" + std::to_string(report.unreadable) + "): " + numbers);
+    } else {
+        r.message("Unreadable lines: none");
+    }
+    f["unreadable"] = report.unreadable;
+    f["unreadable_lines"] = report.unreadable_lines;
+    ReportHexLoad(report, r);
+
+    r.message("Data (HEX byte addresses): " +
+              (report.data_ranges.empty() ? std::string("none") : RangesText(report.data_ranges)));
+    f["data_ranges"] = RangesJson(report.data_ranges);
+    f["dropped_records"] = report.dropped;
+
+    const bool has_data = ImageHoldsData(*file->image);
+    f["program_data"] = has_data;
+
+    LineTiming timing;
+    timing.baud = options.baud;
+    timing.read_timeout_ms = options.timeout_ms;
+    timing.motor_text = options.motor;
+    f["baud"] = options.baud;
+    f["timeout_ms"] = options.timeout_ms;
+    nlohmann::json modes = nlohmann::json::array();
+    for (WriteMode mode : {WriteMode::Binary1536, WriteMode::Binary96, WriteMode::Ascii16}) {
+        const WritePlan plan = PlanWrite(mode, *file->image, file->lines, timing);
+        const double seconds = EstimatedSeconds(plan, timing);
+        std::string what;
+        if (mode == WriteMode::Ascii16) {
+            what = std::to_string(plan.data_frames) + " lines to send";
+        } else {
+            what = std::to_string(plan.data_frames + plan.clear_frames) + " blocks: " +
+                   std::to_string(plan.data_frames) + " to write, " +
+                   std::to_string(plan.clear_frames) + " to clear";
+        }
+        const std::string unsent =
+            plan.unsent_words == 0 ? std::string("nothing")
+                                   : std::to_string(plan.unsent_words) + " words in " +
+                                         RangesText(plan.unsent);
+        r.message(std::string("Mode ") + ModeName(mode) + " (" + ModeVersions(mode) + "): " + what +
+                  "; not sent: " + unsent + "; estimated write time at " +
+                  std::to_string(options.baud) + " baud: " + Seconds(seconds));
+        modes.push_back({{"mode", ModeName(mode)},
+                         {"data_frames", plan.data_frames},
+                         {"clear_frames", plan.clear_frames},
+                         {"unsent_words", plan.unsent_words},
+                         {"unsent", RangesJson(plan.unsent)},
+                         {"bytes_out", plan.bytes_out},
+                         {"bytes_in", plan.bytes_in},
+                         {"estimated_seconds", seconds}});
+    }
+    f["modes"] = std::move(modes);
+
+    if (!has_data) {
+        r.error(options.file + " holds no program data");
+        outcome.exit_code = kExitFile;
+    }
+    keep_lines(r, outcome);
+    return outcome;
+}
+
+}  // namespace cli

@@ -1,0 +1,29 @@
+#include "cli/command_support.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace cli {
+
+std::string why_unreadable(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return std::strerror(errno);
+    std::fclose(file);
+    return "it could not be read";
+}
+
+void keep_lines(const LineReporter& reporter, CommandOutcome& outcome) {
+    outcome.lines.insert(outcome.lines.end(), reporter.lines().begin(), reporter.lines().end());
+    outcome.errors.insert(outcome.errors.end(), reporter.errors().begin(), reporter.errors().end());
+}
+
+CommandOutcome failed_before_start(LineReporter& reporter, int exit_code, const std::string& error) {
+    reporter.error(error);
+    CommandOutcome outcome;
+    outcome.exit_code = exit_code;
+    keep_lines(reporter, outcome);
+    return outcome;
+}
+
+}  // namespace cli

@@ -1,0 +1,50 @@
+#pragma once
+// What several commands share: the window's controls as the command line
+// fills them in, file problems put into words, and the lines of the command
+// itself (those that belong to no serial line).
+
+#include <string>
+#include <vector>
+
+#include "bootloader/bootloader.h"
+#include "cli/options.h"
+#include "cli/outcome.h"
+#include "cli/session.h"
+
+namespace cli {
+
+// The window's controls as the command line's options set them.
+class OptionsContext : public BootloaderContext {
+public:
+    OptionsContext(const Options& options, std::vector<std::string> firmware_lines,
+                   std::vector<std::string> java_lines = {})
+        : options_(options), firmware_(std::move(firmware_lines)), java_(std::move(java_lines)) {}
+
+    std::string motor_id_text() const override { return options_.motor; }
+    bool usb_compatibility() const override { return options_.usb_compat; }
+    std::vector<std::string> firmware_lines() const override { return firmware_; }
+    void replace_firmware_lines(const std::vector<std::string>& lines) override {
+        firmware_ = lines;
+    }
+    std::string firmware_file_name() const override { return options_.file; }
+    bool bootloader_baud() const override { return options_.bootloader_baud; }
+    std::string baudrate_text() const override { return std::to_string(options_.baud); }
+    void switch_off_debug_log() override {}
+    std::vector<std::string> java_lines() const override { return java_; }
+
+private:
+    const Options& options_;
+    std::vector<std::string> firmware_;
+    std::vector<std::string> java_;
+};
+
+// Why `path` cannot be read, in the words of the operating system.
+std::string why_unreadable(const std::string& path);
+
+// The lines and errors of a reporter that speaks for the command as a whole.
+void keep_lines(const LineReporter& reporter, CommandOutcome& outcome);
+
+// A command that ends before any line was touched.
+CommandOutcome failed_before_start(LineReporter& reporter, int exit_code, const std::string& error);
+
+}  // namespace cli

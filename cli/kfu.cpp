@@ -1,0 +1,59 @@
+#include <chrono>
+#include <cstring>
+#include <map>
+
+#include "cli/commands.h"
+#include "cli/platform.h"
+
+namespace cli {
+namespace {
+
+using Command = CommandOutcome (*)(const Options&, Output&);
+
+const std::map<std::string, Command> kCommands = {
+    {"ports", cmd_ports},         {"send", cmd_send},     {"test", cmd_test},
+    {"poll", cmd_poll},           {"scan", cmd_scan},     {"doctor", cmd_doctor},
+    {"flash", cmd_flash},         {"autoflash", cmd_autoflash}, {"info", cmd_info},
+    {"clear-eeprom", cmd_clear_eeprom}, {"upload", cmd_upload}, {"run", cmd_run},
+    {"dump", cmd_dump},
+};
+
+bool asks_for_json(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int run_kfu(int argc, const char* const* argv, std::FILE* out, std::FILE* err, bool progress) {
+    Options options;
+    const ParseResult parsed = parse_command_line(argc, argv, options);
+    if (!parsed.run) {
+        std::fputs(parsed.out_text.c_str(), out);
+        std::fputs(parsed.error.c_str(), err);
+        if (parsed.exit_code != kExitOk && asks_for_json(argc, argv)) {
+            CommandOutcome outcome;
+            outcome.exit_code = parsed.exit_code;
+            std::string error = parsed.error;
+            while (!error.empty() && error.back() == '\n') error.pop_back();
+            outcome.errors.push_back(error);
+            std::fprintf(out, "%s\n", to_json("", outcome).dump(2).c_str());
+        }
+        return parsed.exit_code;
+    }
+
+    Output output(out, err, options.json, progress && !options.quiet);
+    const auto started = std::chrono::steady_clock::now();
+    CommandOutcome outcome = kCommands.at(options.command)(options, output);
+    if (stop_signalled()) outcome.exit_code = stopped_exit_code();
+    if (outcome.line_outcomes.size() != 1) {
+        outcome.seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    }
+    if (options.json) output.raw(to_json(options.command, outcome).dump(2) + "\n");
+    return outcome.exit_code;
+}
+
+}  // namespace cli

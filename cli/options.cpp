@@ -1,0 +1,226 @@
+#include "cli/options.h"
+
+#include <CLI/CLI.hpp>
+#include <sstream>
+
+#include "common/int_text.h"
+
+namespace cli {
+namespace {
+
+const char* const kFooter = R"(Exit codes:
+  0    success
+  1    the controller refused or did not answer
+  2    usage error
+  3    the port could not be opened or configured
+  4    a file could not be read or written, or holds nothing usable
+  130  stopped by Ctrl+C (143: stopped by SIGTERM)
+With --port given more than once, the exit code is the worst of the lines.
+
+A port name without "/" means /dev/NAME. See kfu(1) for more.)";
+
+// Motor numbers 1 ... 255, written back in plain decimal; "*" (all motors)
+// only where the window lets it through.
+CLI::Validator MotorNumber(bool all_allowed) {
+    return CLI::Validator(
+        [all_allowed](std::string& value) -> std::string {
+            if (value == "*") {
+                if (all_allowed) return {};
+                return "this command needs one motor number (1 ... 255), not *";
+            }
+            const auto n = read_integer(value);
+            if (!n || *n < 1 || *n > 255) {
+                return "motor number must be 1 ... 255" + std::string(all_allowed ? " or *" : "");
+            }
+            value = std::to_string(*n);
+            return {};
+        },
+        all_allowed ? "1..255|*" : "1..255");
+}
+
+struct LineOptions {
+    bool several_ports = false;  // the gang commands
+    bool port_required = true;
+    bool all_motors = true;      // "*" allowed
+    bool usb_compat = false;
+    bool bootloader_baud = false;
+    bool yes = false;
+};
+
+void AddOutputOptions(CLI::App* sub, Options& o) {
+    sub->add_flag("--json", o.json, "print one JSON document with the result, lines and figures");
+    sub->add_flag("-q,--quiet", o.quiet, "no progress bar");
+}
+
+void AddLineOptions(CLI::App* sub, Options& o, const LineOptions& line) {
+    auto* port = sub->add_option("-p,--port", o.ports,
+                                 line.several_ports ? "serial port (NAME or PATH); repeat it to work "
+                                                      "on several lines at once"
+                                                    : "serial port (NAME or PATH)");
+    port->type_name("PORT")->expected(1)->allow_extra_args(false);
+    if (line.port_required) port->required();
+    sub->add_option("-b,--baud", o.baud, "baud rate")->capture_default_str()->check(
+        CLI::Range(1u, 4000000u));
+    sub->add_option("-t,--timeout", o.timeout_ms, "read time-out in ms")
+        ->capture_default_str()
+        ->check(CLI::Range(0u, 60000u));
+    sub->add_option("-m,--motor", o.motor, "motor number")
+        ->capture_default_str()
+        ->check(MotorNumber(line.all_motors));
+    if (line.usb_compat) {
+        sub->add_flag_callback(
+            "--usb-compat", [&o] { o.usb_compat = true; },
+            "send 1536-byte frames in pieces of 512 bytes (the default, as in the window)");
+        sub->add_flag_callback(
+            "--no-usb-compat", [&o] { o.usb_compat = false; }, "send each frame in one piece");
+    }
+    if (line.bootloader_baud) {
+        sub->add_flag_callback(
+            "--bootloader-baud", [&o] { o.bootloader_baud = true; },
+            "switch to 115200 baud for the bootloader and back to --baud afterwards (the "
+            "default, as in the window)");
+        sub->add_flag_callback(
+            "--no-bootloader-baud", [&o] { o.bootloader_baud = false; },
+            "stay at --baud for the bootloader");
+    }
+    if (line.yes) {
+        sub->add_flag("-y,--yes", o.yes,
+                      "answer Yes when asked whether to write a file with unreadable lines");
+    }
+    AddOutputOptions(sub, o);
+}
+
+}  // namespace
+
+bool works_on_several_lines(const std::string& command) {
+    return command == "flash" || command == "autoflash" || command == "clear-eeprom" ||
+           command == "dump" || command == "run";
+}
+
+ParseResult parse_command_line(int argc, const char* const* argv, Options& o) {
+    CLI::App app{"Korvane Firmware Utility: the service tool's operations on the command line.",
+                 "kfu"};
+    app.set_version_flag("--version", KFU_VERSION);
+    app.require_subcommand(1);
+    app.footer(kFooter);
+
+    LineOptions single;
+    LineOptions gang;
+    gang.several_ports = true;
+
+    auto* ports = app.add_subcommand("ports", "list the serial ports present");
+    AddOutputOptions(ports, o);
+
+    auto* send = app.add_subcommand("send", "send commands to the motor, one reply per command");
+    AddLineOptions(send, o, single);
+    send->add_option("CMD", o.commands, "command text, e.g. VER")->required();
+
+    auto* test = app.add_subcommand("test", "link test: send \"#N \" and show what comes back");
+    AddLineOptions(test, o, single);
+
+    auto* poll = app.add_subcommand("poll", "poll with \"@S\" until a controller answers \"@OK\"");
+    AddLineOptions(poll, o, single);
+    poll->add_option("--tries", o.tries, "give up after N polls (default: poll until stopped)")
+        ->check(CLI::NonNegativeNumber);
+
+    LineOptions writing = gang;
+    writing.all_motors = false;
+    writing.usb_compat = true;
+    writing.yes = true;
+    auto* flash =
+        app.add_subcommand("flash", "write a HEX file to a controller whose bootloader runs");
+    AddLineOptions(flash, o, writing);
+    flash->add_option("FILE", o.file, "Intel HEX file")->required();
+
+    LineOptions autoflash_line = writing;
+    autoflash_line.bootloader_baud = true;
+    auto* autoflash = app.add_subcommand(
+        "autoflash", "start the bootloader, write a HEX file and restart the controller");
+    AddLineOptions(autoflash, o, autoflash_line);
+    autoflash->add_option("FILE", o.file, "Intel HEX file")->required();
+
+    LineOptions clear_line = gang;
+    clear_line.all_motors = false;
+    auto* clear = app.add_subcommand("clear-eeprom", "clear the controller's EEPROM");
+    AddLineOptions(clear, o, clear_line);
+    clear->add_option("--backup", o.backup,
+                      "dump the EEPROM into this file first; no clear unless it was written "
+                      "completely");
+
+    auto* upload = app.add_subcommand("upload", "upload a controller program (.prg)");
+    AddLineOptions(upload, o, single);
+    upload->add_option("FILE", o.file, "program file")->required();
+
+    auto* run = app.add_subcommand("run", "run a configuration script (.cfg)");
+    AddLineOptions(run, o, gang);
+    run->add_option("FILE", o.file, "configuration script")->required();
+    run->add_option("--log", o.log, "append the script log to this file");
+    run->add_option("--repeat", o.repeat, "run the script N times (0: until stopped)")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+
+    auto* dump = app.add_subcommand("dump", "save an EEPROM, core or bootloader-crash dump");
+    AddLineOptions(dump, o, gang);
+    dump->add_option("KIND", o.dump_kind, "eeprom, core or crash")
+        ->required()
+        ->check(CLI::IsMember({"eeprom", "core", "crash"}));
+    dump->add_option("-o,--output", o.output, "dump file (.eed)")->required();
+
+    auto* info = app.add_subcommand(
+        "info", "pre-flight check of a HEX file: records, ranges, blocks and time per mode");
+    info->add_option("FILE", o.file, "Intel HEX file")->required();
+    info->add_option("-b,--baud", o.baud, "baud rate of the estimate")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 4000000u));
+    info->add_option("-t,--timeout", o.timeout_ms, "read time-out in ms of the estimate")
+        ->capture_default_str()
+        ->check(CLI::Range(0u, 60000u));
+    info->add_option("-m,--motor", o.motor, "motor number of the frames")
+        ->capture_default_str()
+        ->check(MotorNumber(false));
+    AddOutputOptions(info, o);
+
+    auto* scan = app.add_subcommand("scan", "link test on each motor number; list those answering");
+    AddLineOptions(scan, o, single);
+    scan->add_option("--from", o.scan_from, "first motor number")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 255));
+    scan->add_option("--to", o.scan_to, "last motor number")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 255));
+
+    LineOptions doctor_line = single;
+    doctor_line.port_required = false;
+    auto* doctor = app.add_subcommand(
+        "doctor", "find out why nothing answers (every port present when --port is not given)");
+    AddLineOptions(doctor, o, doctor_line);
+
+    ParseResult result;
+    std::ostringstream out;
+    std::ostringstream err;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        result.exit_code = app.exit(e, out, err);
+        // Help and version count as success; everything else is a usage error.
+        if (result.exit_code != 0) result.exit_code = kExitUsage;
+        result.out_text = out.str();
+        result.error = err.str();
+        return result;
+    }
+    o.command = app.get_subcommands().front()->get_name();
+    if (o.ports.size() > 1 && !works_on_several_lines(o.command)) {
+        result.exit_code = kExitUsage;
+        result.error = "--port may be given only once for " + o.command + "\n";
+        return result;
+    }
+    if (o.command == "scan" && o.scan_from > o.scan_to) {
+        result.exit_code = kExitUsage;
+        result.error = "--from must not be above --to\n";
+        return result;
+    }
+    result.run = true;
+    return result;
+}
+
+}  // namespace cli
