@@ -125,20 +125,22 @@ CommandOutcome cmd_flash(const Options& options, Output& out) {
     // The file's trouble is said once, not once per line.
     ReportHexLoad(file->report, reporter);
 
-    CommandOutcome outcome = run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
-        if (!s.open()) return kExitPort;
-        s.show_progress();
-        // Each line sends from an image of its own.
-        const auto image = std::make_unique<const FirmwareImage>(*file->image);
-        OptionsContext context(options, file->lines);
-        const auto started = Clock::now();
-        const bool written = WriteFirmware(s.port(), *image, s.reporter(), context);
-        line.figures["write_seconds"] = std::chrono::duration<double>(Clock::now() - started).count();
-        line.figures["line_bytes"] = s.line_bytes();
-        if (written) return kExitOk;
-        s.reporter().error("the firmware write failed");
-        return kExitController;
-    });
+    CommandOutcome outcome =
+        run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
+            if (!s.open()) return kExitPort;
+            s.show_progress();
+            // Each line sends from an image of its own.
+            const auto image = std::make_unique<const FirmwareImage>(*file->image);
+            OptionsContext context(options, file->lines);
+            const auto started = Clock::now();
+            const bool written = WriteFirmware(s.port(), *image, s.reporter(), context);
+            line.figures["write_seconds"] =
+                std::chrono::duration<double>(Clock::now() - started).count();
+            line.figures["line_bytes"] = s.line_bytes();
+            if (written) return kExitOk;
+            s.reporter().error("the firmware write failed");
+            return kExitController;
+        });
     keep_lines(reporter, outcome);
     return outcome;
 }
@@ -155,20 +157,22 @@ CommandOutcome cmd_autoflash(const Options& options, Output& out) {
         return outcome;
     }
 
-    CommandOutcome outcome = run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
-        if (!s.open()) return kExitPort;
-        s.show_progress();
-        const auto image = std::make_unique<FirmwareImage>();
-        FillImage(*image);
-        OptionsContext context(options, {});
-        const auto started = Clock::now();
-        const bool written = AutoFlashButtonClick(s.port(), s.motor(), *image, s.reporter(), context);
-        line.figures["seconds"] = std::chrono::duration<double>(Clock::now() - started).count();
-        line.figures["line_bytes"] = s.line_bytes();
-        if (written) return kExitOk;
-        s.reporter().error("AutoFlash failed");
-        return kExitController;
-    });
+    CommandOutcome outcome =
+        run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
+            if (!s.open()) return kExitPort;
+            s.show_progress();
+            const auto image = std::make_unique<FirmwareImage>();
+            FillImage(*image);
+            OptionsContext context(options, {});
+            const auto started = Clock::now();
+            const bool written =
+                AutoFlashButtonClick(s.port(), s.motor(), *image, s.reporter(), context);
+            line.figures["seconds"] = std::chrono::duration<double>(Clock::now() - started).count();
+            line.figures["line_bytes"] = s.line_bytes();
+            if (written) return kExitOk;
+            s.reporter().error("AutoFlash failed");
+            return kExitController;
+        });
     keep_lines(reporter, outcome);
     return outcome;
 }
@@ -186,10 +190,10 @@ CommandOutcome cmd_info(const Options& options, Output& out) {
     nlohmann::json& f = outcome.figures;
 
     r.message("File: " + options.file);
-    r.message("Lines: " + std::to_string(file->lines.size()) + " (data records: " +
-              std::to_string(report.data_records) + ", upper address records: " +
-              std::to_string(report.address_records) + ", configuration records: " +
-              std::to_string(report.configuration_records) + ")");
+    r.message("Lines: " + std::to_string(file->lines.size()) +
+              " (data records: " + std::to_string(report.data_records) +
+              ", upper address records: " + std::to_string(report.address_records) +
+              ", configuration records: " + std::to_string(report.configuration_records) + ")");
     f["file"] = options.file;
     f["lines"] = file->lines.size();
     f["records"] = {{"data", report.data_records},
@@ -232,14 +236,14 @@ CommandOutcome cmd_info(const Options& options, Output& out) {
         if (mode == WriteMode::Ascii16) {
             what = std::to_string(plan.data_frames) + " lines to send";
         } else {
-            what = std::to_string(plan.data_frames + plan.clear_frames) + " blocks: " +
-                   std::to_string(plan.data_frames) + " to write, " +
+            what = std::to_string(plan.data_frames + plan.clear_frames) +
+                   " blocks: " + std::to_string(plan.data_frames) + " to write, " +
                    std::to_string(plan.clear_frames) + " to clear";
         }
         const std::string unsent =
-            plan.unsent_words == 0 ? std::string("nothing")
-                                   : std::to_string(plan.unsent_words) + " words in " +
-                                         RangesText(plan.unsent);
+            plan.unsent_words == 0
+                ? std::string("nothing")
+                : std::to_string(plan.unsent_words) + " words in " + RangesText(plan.unsent);
         r.message(std::string("Mode ") + ModeName(mode) + " (" + ModeVersions(mode) + "): " + what +
                   "; not sent: " + unsent + "; estimated write time at " +
                   std::to_string(options.baud) + " baud: " + Seconds(seconds));

@@ -62,12 +62,13 @@ CommandOutcome cmd_send(const Options& options, Output& out) {
             if (stop_signalled()) break;
             // The port was opened just now, so no reply of ours can be under
             // way: what is waiting is stale and goes without a read time-out.
-            const std::string reply = send_console_command(s.port(), s.motor(), s.reporter(),
-                                                           command, false, StaleInput::AlreadyWaiting);
+            const std::string reply = send_console_command(
+                s.port(), s.motor(), s.reporter(), command, false, StaleInput::AlreadyWaiting);
             replies.push_back({{"command", command}, {"reply", reply}});
             if (reply.empty()) {
                 ++unanswered;
-                s.reporter().error("no reply to " + in_quotes(command) + " from motor " + options.motor);
+                s.reporter().error("no reply to " + in_quotes(command) + " from motor " +
+                                   options.motor);
             }
         }
         outcome.figures["replies"] = std::move(replies);
@@ -116,7 +117,8 @@ CommandOutcome cmd_scan(const Options& options, Output& out) {
         Silent silent;
         nlohmann::json answering = nlohmann::json::array();
         std::vector<std::pair<int, std::string>> rows;
-        for (int motor = options.scan_from; motor <= options.scan_to && !stop_signalled(); ++motor) {
+        for (int motor = options.scan_from; motor <= options.scan_to && !stop_signalled();
+             ++motor) {
             // A reply longer than the test reads would otherwise spill into
             // the next motor's answer.
             s.port().flush_input();
@@ -175,8 +177,9 @@ int doctor_line(const Options& options, LineSession& s, nlohmann::json& figures)
             const auto holders = port_holders(device);
             for (const auto& h : holders) r.message("  held by process " + h);
             if (holders.empty()) {
-                r.message("  which program holds it cannot be seen (another user's, or one that "
-                          "locked it without keeping it open).");
+                r.message(
+                    "  which program holds it cannot be seen (another user's, or one that "
+                    "locked it without keeping it open).");
             }
             r.message("Verdict: " + device + " is busy: another program has it open.");
         } else if (error == ENOENT) {
@@ -222,12 +225,12 @@ int doctor_line(const Options& options, LineSession& s, nlohmann::json& figures)
     std::uint8_t version[7];
     const int got = VersionQuery(s.port(), options.motor, version);
     const std::string shown = got > 0 ? bytes_to_text(version, static_cast<std::size_t>(got)) : "";
-    const std::string code = got >= 7 ? std::string{static_cast<char>(version[4]),
-                                                    static_cast<char>(version[5])}
-                                      : std::string();
+    const std::string code =
+        got >= 7 ? std::string{static_cast<char>(version[4]), static_cast<char>(version[5])}
+                 : std::string();
     const auto mode = got >= 7 ? ModeOfVersion(code) : std::nullopt;
-    r.message("Bootloader version query at " + std::to_string(query_rate) + " baud: " +
-              (got <= 0 ? "no reply" : "reply " + in_quotes(shown)) +
+    r.message("Bootloader version query at " + std::to_string(query_rate) +
+              " baud: " + (got <= 0 ? "no reply" : "reply " + in_quotes(shown)) +
               (mode ? std::string(" (version ") + code + ")" : std::string()));
     figures["bootloader_version"] = mode ? code : "";
 

@@ -71,7 +71,8 @@ public:
     // A stop leaves no script to run, so the run ends at its next line.
     int line_count() override { return stop_signalled() ? 0 : static_cast<int>(lines_.size()); }
     std::string line(int index) override {
-        return index >= 0 && index < static_cast<int>(lines_.size()) ? lines_[index] : std::string();
+        return index >= 0 && index < static_cast<int>(lines_.size()) ? lines_[index]
+                                                                     : std::string();
     }
     bool save_log_checked() override { return !options_.log.empty(); }
     bool log_send_checked() override { return true; }
@@ -137,22 +138,24 @@ CommandOutcome cmd_upload(const Options& options, Output& out) {
     LineReporter reporter(out, "", options.yes);
     std::optional<std::vector<std::string>> program = ReadPrgFile(options.file);
     if (!program) {
-        return failed_before_start(reporter, kExitFile,
-                                   "cannot read " + options.file + ": " + why_unreadable(options.file));
+        return failed_before_start(
+            reporter, kExitFile,
+            "cannot read " + options.file + ": " + why_unreadable(options.file));
     }
     if (program->empty()) {
         return failed_before_start(reporter, kExitFile, options.file + " holds no program words");
     }
-    CommandOutcome outcome = run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
-        if (!s.open()) return kExitPort;
-        s.show_progress();
-        OptionsContext context(options, {}, *program);
-        const bool uploaded = UploadProgram(s.port(), s.motor(), s.reporter(), context);
-        line.figures["words"] = program->size();
-        if (uploaded) return kExitOk;
-        s.reporter().error("the program upload failed");
-        return kExitController;
-    });
+    CommandOutcome outcome =
+        run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
+            if (!s.open()) return kExitPort;
+            s.show_progress();
+            OptionsContext context(options, {}, *program);
+            const bool uploaded = UploadProgram(s.port(), s.motor(), s.reporter(), context);
+            line.figures["words"] = program->size();
+            if (uploaded) return kExitOk;
+            s.reporter().error("the program upload failed");
+            return kExitController;
+        });
     keep_lines(reporter, outcome);
     return outcome;
 }
@@ -161,44 +164,46 @@ CommandOutcome cmd_run(const Options& options, Output& out) {
     LineReporter reporter(out, "", options.yes);
     std::optional<std::vector<std::string>> script = ReadTextLines(options.file);
     if (!script) {
-        return failed_before_start(reporter, kExitFile,
-                                   "cannot read " + options.file + ": " + why_unreadable(options.file));
+        return failed_before_start(
+            reporter, kExitFile,
+            "cannot read " + options.file + ": " + why_unreadable(options.file));
     }
     const bool several = options.ports.size() > 1;
-    CommandOutcome outcome = run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
-        const std::string log = options.log.empty()
-                                    ? std::string()
-                                    : file_for_line(options.log, s.port_name(), several);
-        if (!log.empty()) {
-            // Found out before anything is sent: a run whose log cannot be
-            // kept is not what was asked for.
-            ScriptLog probe;
-            if (!probe.open(log)) {
-                s.reporter().error("cannot write the script log " + log + ": " +
-                                   std::strerror(errno));
-                return kExitFile;
+    CommandOutcome outcome =
+        run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
+            const std::string log = options.log.empty()
+                                        ? std::string()
+                                        : file_for_line(options.log, s.port_name(), several);
+            if (!log.empty()) {
+                // Found out before anything is sent: a run whose log cannot be
+                // kept is not what was asked for.
+                ScriptLog probe;
+                if (!probe.open(log)) {
+                    s.reporter().error("cannot write the script log " + log + ": " +
+                                       std::strerror(errno));
+                    return kExitFile;
+                }
             }
-        }
-        if (!s.open()) return kExitPort;
-        OptionsScriptHost host(options, *script, s.motor());
-        ScriptRunner runner(s.port(), s.motor(), s.reporter(), host);
-        runner.ScriptLogName = log;
-        const bool completed = runner.RunConfigScript(0);
-        line.figures["passes"] = host.passes();
-        line.figures["unanswered_lines"] = runner.UnansweredLines;
-        if (!log.empty()) line.figures["log"] = log;
-        if (!completed) {
-            s.reporter().error("the script run was stopped by an error");
-            return kExitController;
-        }
-        if (runner.UnansweredLines > 0) {
-            s.reporter().error(std::to_string(runner.UnansweredLines) +
-                               " command lines got no reply (first: line " +
-                               std::to_string(runner.FirstUnansweredLine + 1) + ")");
-            return kExitController;
-        }
-        return kExitOk;
-    });
+            if (!s.open()) return kExitPort;
+            OptionsScriptHost host(options, *script, s.motor());
+            ScriptRunner runner(s.port(), s.motor(), s.reporter(), host);
+            runner.ScriptLogName = log;
+            const bool completed = runner.RunConfigScript(0);
+            line.figures["passes"] = host.passes();
+            line.figures["unanswered_lines"] = runner.UnansweredLines;
+            if (!log.empty()) line.figures["log"] = log;
+            if (!completed) {
+                s.reporter().error("the script run was stopped by an error");
+                return kExitController;
+            }
+            if (runner.UnansweredLines > 0) {
+                s.reporter().error(std::to_string(runner.UnansweredLines) +
+                                   " command lines got no reply (first: line " +
+                                   std::to_string(runner.FirstUnansweredLine + 1) + ")");
+                return kExitController;
+            }
+            return kExitOk;
+        });
     keep_lines(reporter, outcome);
     return outcome;
 }

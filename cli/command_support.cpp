@@ -18,7 +18,8 @@ void keep_lines(const LineReporter& reporter, CommandOutcome& outcome) {
     outcome.errors.insert(outcome.errors.end(), reporter.errors().begin(), reporter.errors().end());
 }
 
-CommandOutcome failed_before_start(LineReporter& reporter, int exit_code, const std::string& error) {
+CommandOutcome failed_before_start(LineReporter& reporter, int exit_code,
+                                   const std::string& error) {
     reporter.error(error);
     CommandOutcome outcome;
     outcome.exit_code = exit_code;

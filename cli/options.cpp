@@ -41,7 +41,7 @@ CLI::Validator MotorNumber(bool all_allowed) {
 struct LineOptions {
     bool several_ports = false;  // the gang commands
     bool port_required = true;
-    bool all_motors = true;      // "*" allowed
+    bool all_motors = true;  // "*" allowed
     bool usb_compat = false;
     bool bootloader_baud = false;
     bool yes = false;
@@ -53,14 +53,17 @@ void AddOutputOptions(CLI::App* sub, Options& o) {
 }
 
 void AddLineOptions(CLI::App* sub, Options& o, const LineOptions& line) {
-    auto* port = sub->add_option("-p,--port", o.ports,
-                                 line.several_ports ? "serial port (NAME or PATH); repeat it to work "
-                                                      "on several lines at once"
-                                                    : "serial port (NAME or PATH)");
-    port->type_name("PORT")->expected(1)->allow_extra_args(false);
+    auto* port =
+        sub->add_option("-p,--port", o.ports,
+                        line.several_ports ? "serial port (NAME or PATH); repeat it to work "
+                                             "on several lines at once"
+                                           : "serial port (NAME or PATH)");
+    port->type_name("PORT")->expected(1)->allow_extra_args(false)->multi_option_policy(
+        CLI::MultiOptionPolicy::TakeAll);
     if (line.port_required) port->required();
-    sub->add_option("-b,--baud", o.baud, "baud rate")->capture_default_str()->check(
-        CLI::Range(1u, 4000000u));
+    sub->add_option("-b,--baud", o.baud, "baud rate")
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 4000000u));
     sub->add_option("-t,--timeout", o.timeout_ms, "read time-out in ms")
         ->capture_default_str()
         ->check(CLI::Range(0u, 60000u));
@@ -196,6 +199,17 @@ ParseResult parse_command_line(int argc, const char* const* argv, Options& o) {
     AddLineOptions(doctor, o, doctor_line);
 
     ParseResult result;
+    // Without this, an unknown command would only be told "a subcommand is
+    // required".
+    if (argc > 1 && argv[1][0] != '-') {
+        try {
+            app.get_subcommand(argv[1]);
+        } catch (const CLI::OptionNotFound&) {
+            result.exit_code = kExitUsage;
+            result.error = std::string("unknown command ") + argv[1] + " (kfu --help lists them)\n";
+            return result;
+        }
+    }
     std::ostringstream out;
     std::ostringstream err;
     try {

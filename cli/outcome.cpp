@@ -137,7 +137,8 @@ CommandOutcome run_on_lines(const Options& options, Output& out, const LineWork&
         }
         for (auto& t : threads) t.join();
     }
-    for (const auto& l : outcome.line_outcomes) outcome.exit_code = worst(outcome.exit_code, l.exit_code);
+    for (const auto& l : outcome.line_outcomes)
+        outcome.exit_code = worst(outcome.exit_code, l.exit_code);
     outcome.seconds = std::chrono::duration<double>(Clock::now() - started).count();
     if (several && !out.json()) out.raw(summary_table(outcome.line_outcomes));
     return outcome;
@@ -147,7 +148,8 @@ std::string file_for_line(const std::string& path, const std::string& port, bool
     if (!several) return path;
     const std::size_t slash = path.find_last_of('/');
     const std::size_t dot = path.find_last_of('.');
-    const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const bool has_extension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
     const std::string name = line_name(port);
     if (!has_extension) return path + "-" + name;
     return path.substr(0, dot) + "-" + name + path.substr(dot);

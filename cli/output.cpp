@@ -126,8 +126,8 @@ std::string Output::render(int columns) const {
     std::string text;
     if (active.size() == 1) {
         const std::string pct = percent(active[0]->fraction);
-        const int width = std::clamp(columns - 1 - static_cast<int>(figures.size() + pct.size()) - 3,
-                                     10, 40);
+        const int width =
+            std::clamp(columns - 1 - static_cast<int>(figures.size() + pct.size()) - 3, 10, 40);
         const int filled = static_cast<int>(std::clamp(active[0]->fraction, 0.0, 1.0) * width);
         text = "[" + std::string(filled, '#') + std::string(width - filled, '.') + "] " + pct;
     } else {

@@ -152,8 +152,10 @@ std::string permission_advice(const std::string& device) {
     const group* owner_group = ::getgrgid(st.st_gid);
     const std::string group_name = owner_group ? owner_group->gr_name : std::to_string(st.st_gid);
     if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
-        return device + " can be read and written only by its owner; ask the administrator to "
-                        "give the group " + group_name + " access to it.";
+        return device +
+               " can be read and written only by its owner; ask the administrator to "
+               "give the group " +
+               group_name + " access to it.";
     }
 
     const passwd* user = ::getpwuid(::getuid());

@@ -116,7 +116,8 @@ void LineReporter::end_progress() {
 void LineReporter::update_progress() {
     if (slot_ < 0) return;
     const double fraction =
-        max_ > min_ ? static_cast<double>(position_ - min_) / static_cast<double>(max_ - min_) : 0.0;
+        max_ > min_ ? static_cast<double>(position_ - min_) / static_cast<double>(max_ - min_)
+                    : 0.0;
     out_.set_progress(slot_, fraction, line_bytes_ ? line_bytes_->load() : 0);
 }
 

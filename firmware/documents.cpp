@@ -69,7 +69,8 @@ void NoteData(HexLoadReport& report, std::uint64_t begin, std::uint64_t end) {
     if (end <= begin) return;
     auto& ranges = report.data_ranges;
     if (!ranges.empty() && begin <= ranges.back().end && begin >= ranges.back().begin) {
-        ranges.back().end = std::max<std::uint32_t>(ranges.back().end, static_cast<std::uint32_t>(end));
+        ranges.back().end =
+            std::max<std::uint32_t>(ranges.back().end, static_cast<std::uint32_t>(end));
         return;
     }
     ranges.push_back({static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});

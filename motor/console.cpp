@@ -22,8 +22,7 @@ bool same_ignoring_case(const std::string& a, const std::string& b) {
 }  // namespace
 
 std::string send_console_command(serial& port, motor_com& motor, Reporter& out,
-                                 const std::string& command, bool run_events,
-                                 StaleInput stale) {
+                                 const std::string& command, bool run_events, StaleInput stale) {
     if (stale == StaleInput::WaitForQuiet) {
         discard_input(port, run_events ? &out : nullptr);
     } else {

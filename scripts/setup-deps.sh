@@ -15,6 +15,7 @@ else
         build-essential cmake pkg-config
         qt6-base-dev libqt6test6 qt6-qpa-plugins
         libgtest-dev libgmock-dev
+        libcli11-dev nlohmann-json3-dev
         srecord xvfb xauth
         scdoc librsvg2-bin
         # the real-window tests: X input events, a session bus, accessibility
