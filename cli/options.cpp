@@ -93,6 +93,110 @@ void AddLineOptions(CLI::App* sub, Options& o, const LineOptions& line) {
     AddOutputOptions(sub, o);
 }
 
+// The commands with what they accept. Building an option costs, and the
+// program is started once per command by scripts, so only the options of
+// the command asked for are built.
+struct CommandSpec {
+    const char* name;
+    const char* description;
+    void (*build)(CLI::App* sub, Options& o);
+};
+
+constexpr LineOptions kSingle{};
+constexpr LineOptions kGang{true, true, true, false, false, false};
+constexpr LineOptions kWriting{true, true, false, true, false, true};
+
+const CommandSpec kCommandSpecs[] = {
+    {"ports", "list the serial ports present",
+     [](CLI::App* sub, Options& o) { AddOutputOptions(sub, o); }},
+    {"send", "send commands to the motor, one reply per command",
+     [](CLI::App* sub, Options& o) {
+         AddLineOptions(sub, o, kSingle);
+         sub->add_option("CMD", o.commands, "command text, e.g. VER")->required();
+     }},
+    {"test", "link test: send \"#N \" and show what comes back",
+     [](CLI::App* sub, Options& o) { AddLineOptions(sub, o, kSingle); }},
+    {"poll", "poll with \"@S\" until a controller answers \"@OK\"",
+     [](CLI::App* sub, Options& o) {
+         AddLineOptions(sub, o, kSingle);
+         sub->add_option("--tries", o.tries, "give up after N polls (default: poll until stopped)")
+             ->check(CLI::NonNegativeNumber);
+     }},
+    {"flash", "write a HEX file to a controller whose bootloader runs",
+     [](CLI::App* sub, Options& o) {
+         AddLineOptions(sub, o, kWriting);
+         sub->add_option("FILE", o.file, "Intel HEX file")->required();
+     }},
+    {"autoflash", "start the bootloader, write a HEX file and restart the controller",
+     [](CLI::App* sub, Options& o) {
+         LineOptions line = kWriting;
+         line.bootloader_baud = true;
+         AddLineOptions(sub, o, line);
+         sub->add_option("FILE", o.file, "Intel HEX file")->required();
+     }},
+    {"clear-eeprom", "clear the controller's EEPROM",
+     [](CLI::App* sub, Options& o) {
+         LineOptions line = kGang;
+         line.all_motors = false;
+         AddLineOptions(sub, o, line);
+         sub->add_option("--backup", o.backup,
+                         "dump the EEPROM into this file first; no clear unless it was written "
+                         "completely");
+     }},
+    {"upload", "upload a controller program (.prg)",
+     [](CLI::App* sub, Options& o) {
+         AddLineOptions(sub, o, kSingle);
+         sub->add_option("FILE", o.file, "program file")->required();
+     }},
+    {"run", "run a configuration script (.cfg)",
+     [](CLI::App* sub, Options& o) {
+         AddLineOptions(sub, o, kGang);
+         sub->add_option("FILE", o.file, "configuration script")->required();
+         sub->add_option("--log", o.log, "append the script log to this file");
+         sub->add_option("--repeat", o.repeat, "run the script N times (0: until stopped)")
+             ->capture_default_str()
+             ->check(CLI::NonNegativeNumber);
+     }},
+    {"dump", "save an EEPROM, core or bootloader-crash dump",
+     [](CLI::App* sub, Options& o) {
+         AddLineOptions(sub, o, kGang);
+         sub->add_option("KIND", o.dump_kind, "eeprom, core or crash")
+             ->required()
+             ->check(CLI::IsMember({"eeprom", "core", "crash"}));
+         sub->add_option("-o,--output", o.output, "dump file (.eed)")->required();
+     }},
+    {"info", "pre-flight check of a HEX file: records, ranges, blocks and time per mode",
+     [](CLI::App* sub, Options& o) {
+         sub->add_option("FILE", o.file, "Intel HEX file")->required();
+         sub->add_option("-b,--baud", o.baud, "baud rate of the estimate")
+             ->capture_default_str()
+             ->check(CLI::Range(1u, 4000000u));
+         sub->add_option("-t,--timeout", o.timeout_ms, "read time-out in ms of the estimate")
+             ->capture_default_str()
+             ->check(CLI::Range(0u, 60000u));
+         sub->add_option("-m,--motor", o.motor, "motor number of the frames")
+             ->capture_default_str()
+             ->check(MotorNumber(false));
+         AddOutputOptions(sub, o);
+     }},
+    {"scan", "link test on each motor number; list those answering",
+     [](CLI::App* sub, Options& o) {
+         AddLineOptions(sub, o, kSingle);
+         sub->add_option("--from", o.scan_from, "first motor number")
+             ->capture_default_str()
+             ->check(CLI::Range(1, 255));
+         sub->add_option("--to", o.scan_to, "last motor number")
+             ->capture_default_str()
+             ->check(CLI::Range(1, 255));
+     }},
+    {"doctor", "find out why nothing answers (every port present when --port is not given)",
+     [](CLI::App* sub, Options& o) {
+         LineOptions line = kSingle;
+         line.port_required = false;
+         AddLineOptions(sub, o, line);
+     }},
+};
+
 }  // namespace
 
 bool works_on_several_lines(const std::string& command) {
@@ -107,108 +211,23 @@ ParseResult parse_command_line(int argc, const char* const* argv, Options& o) {
     app.require_subcommand(1);
     app.footer(kFooter);
 
-    LineOptions single;
-    LineOptions gang;
-    gang.several_ports = true;
-
-    auto* ports = app.add_subcommand("ports", "list the serial ports present");
-    AddOutputOptions(ports, o);
-
-    auto* send = app.add_subcommand("send", "send commands to the motor, one reply per command");
-    AddLineOptions(send, o, single);
-    send->add_option("CMD", o.commands, "command text, e.g. VER")->required();
-
-    auto* test = app.add_subcommand("test", "link test: send \"#N \" and show what comes back");
-    AddLineOptions(test, o, single);
-
-    auto* poll = app.add_subcommand("poll", "poll with \"@S\" until a controller answers \"@OK\"");
-    AddLineOptions(poll, o, single);
-    poll->add_option("--tries", o.tries, "give up after N polls (default: poll until stopped)")
-        ->check(CLI::NonNegativeNumber);
-
-    LineOptions writing = gang;
-    writing.all_motors = false;
-    writing.usb_compat = true;
-    writing.yes = true;
-    auto* flash =
-        app.add_subcommand("flash", "write a HEX file to a controller whose bootloader runs");
-    AddLineOptions(flash, o, writing);
-    flash->add_option("FILE", o.file, "Intel HEX file")->required();
-
-    LineOptions autoflash_line = writing;
-    autoflash_line.bootloader_baud = true;
-    auto* autoflash = app.add_subcommand(
-        "autoflash", "start the bootloader, write a HEX file and restart the controller");
-    AddLineOptions(autoflash, o, autoflash_line);
-    autoflash->add_option("FILE", o.file, "Intel HEX file")->required();
-
-    LineOptions clear_line = gang;
-    clear_line.all_motors = false;
-    auto* clear = app.add_subcommand("clear-eeprom", "clear the controller's EEPROM");
-    AddLineOptions(clear, o, clear_line);
-    clear->add_option("--backup", o.backup,
-                      "dump the EEPROM into this file first; no clear unless it was written "
-                      "completely");
-
-    auto* upload = app.add_subcommand("upload", "upload a controller program (.prg)");
-    AddLineOptions(upload, o, single);
-    upload->add_option("FILE", o.file, "program file")->required();
-
-    auto* run = app.add_subcommand("run", "run a configuration script (.cfg)");
-    AddLineOptions(run, o, gang);
-    run->add_option("FILE", o.file, "configuration script")->required();
-    run->add_option("--log", o.log, "append the script log to this file");
-    run->add_option("--repeat", o.repeat, "run the script N times (0: until stopped)")
-        ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
-
-    auto* dump = app.add_subcommand("dump", "save an EEPROM, core or bootloader-crash dump");
-    AddLineOptions(dump, o, gang);
-    dump->add_option("KIND", o.dump_kind, "eeprom, core or crash")
-        ->required()
-        ->check(CLI::IsMember({"eeprom", "core", "crash"}));
-    dump->add_option("-o,--output", o.output, "dump file (.eed)")->required();
-
-    auto* info = app.add_subcommand(
-        "info", "pre-flight check of a HEX file: records, ranges, blocks and time per mode");
-    info->add_option("FILE", o.file, "Intel HEX file")->required();
-    info->add_option("-b,--baud", o.baud, "baud rate of the estimate")
-        ->capture_default_str()
-        ->check(CLI::Range(1u, 4000000u));
-    info->add_option("-t,--timeout", o.timeout_ms, "read time-out in ms of the estimate")
-        ->capture_default_str()
-        ->check(CLI::Range(0u, 60000u));
-    info->add_option("-m,--motor", o.motor, "motor number of the frames")
-        ->capture_default_str()
-        ->check(MotorNumber(false));
-    AddOutputOptions(info, o);
-
-    auto* scan = app.add_subcommand("scan", "link test on each motor number; list those answering");
-    AddLineOptions(scan, o, single);
-    scan->add_option("--from", o.scan_from, "first motor number")
-        ->capture_default_str()
-        ->check(CLI::Range(1, 255));
-    scan->add_option("--to", o.scan_to, "last motor number")
-        ->capture_default_str()
-        ->check(CLI::Range(1, 255));
-
-    LineOptions doctor_line = single;
-    doctor_line.port_required = false;
-    auto* doctor = app.add_subcommand(
-        "doctor", "find out why nothing answers (every port present when --port is not given)");
-    AddLineOptions(doctor, o, doctor_line);
+    const std::string asked = argc > 1 ? argv[1] : "";
+    bool known = false;
+    for (const CommandSpec& spec : kCommandSpecs) {
+        CLI::App* sub = app.add_subcommand(spec.name, spec.description);
+        if (asked == spec.name) {
+            spec.build(sub, o);
+            known = true;
+        }
+    }
 
     ParseResult result;
     // Without this, an unknown command would only be told "a subcommand is
     // required".
-    if (argc > 1 && argv[1][0] != '-') {
-        try {
-            app.get_subcommand(argv[1]);
-        } catch (const CLI::OptionNotFound&) {
-            result.exit_code = kExitUsage;
-            result.error = std::string("unknown command ") + argv[1] + " (kfu --help lists them)\n";
-            return result;
-        }
+    if (!known && !asked.empty() && asked[0] != '-') {
+        result.exit_code = kExitUsage;
+        result.error = "unknown command " + asked + " (kfu --help lists them)\n";
+        return result;
     }
     std::ostringstream out;
     std::ostringstream err;

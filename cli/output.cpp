@@ -1,7 +1,6 @@
 #include "cli/output.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "cli/platform.h"
 
@@ -13,7 +12,7 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr double kLeastFractionForEstimate = 0.01;
 
 std::string percent(double fraction) {
-    return std::to_string(static_cast<int>(std::floor(std::clamp(fraction, 0.0, 1.0) * 100))) + "%";
+    return std::to_string(static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100)) + "%";
 }
 
 }  // namespace
@@ -29,7 +28,7 @@ std::string format_rate(double bytes_per_second) {
 }
 
 std::string format_duration(double seconds) {
-    const long total = std::lround(std::max(0.0, seconds));
+    const long total = static_cast<long>(std::max(0.0, seconds) + 0.5);
     char text[32];
     if (total >= 3600) {
         std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,

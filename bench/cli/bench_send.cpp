@@ -1,7 +1,7 @@
 // Times `kfu send` of one command against the unpaced simulator, the whole
 // process from its start to its exit, as a shell script sees it. Baselines
 // measured in the same run, interleaved with it: starting a program that
-// does nothing (/bin/true), and, where Python's serial package is installed,
+// does nothing (/bin/true), and, where Debian's Python has its serial package,
 // a Python script that only imports it and opens the port.
 
 #include <cstdio>
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> send = {KFU_PROGRAM, "send", "-p", sim.path(), "VER"};
     const std::vector<std::string> nothing = {"/bin/true"};
     const std::vector<std::string> python = {
-        "python3", "-c", "import serial, sys; serial.Serial(sys.argv[1], 115200).close()",
+        "/usr/bin/python3", "-I", "-c", "import serial, sys; serial.Serial(sys.argv[1], 115200).close()",
         sim.path()};
 
     const Spawned check = SpawnAndWait(send);
