@@ -2,7 +2,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "bootloader/bootloader.h"
@@ -99,7 +98,7 @@ bool WaitForRestart(motor_com& motor, Reporter& out) {
     for (int attempt = 1; attempt <= kRestartAttempts; ++attempt) {
         if (stop_here(out, kAutoFlash)) return false;
         if (motor.query_number("i") != 0) return true;
-        if (attempt < kRestartAttempts) std::this_thread::sleep_for(kRestartPause);
+        if (attempt < kRestartAttempts) out.pause(kRestartPause);
     }
     return true;
 }

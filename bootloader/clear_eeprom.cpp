@@ -2,7 +2,6 @@
 #include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "bootloader/bootloader.h"
 #include "common/int_text.h"
@@ -38,7 +37,7 @@ bool ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& wind
     bool cleared = false;
     for (int attempt = 0; attempt < kAttempts && !cleared; ++attempt) {
         if (stop_here(out, "Clear EEPROM", "its result is unknown")) return false;
-        std::this_thread::sleep_for(kPause);
+        out.pause(kPause);
         char buffer[7];
         const int count = port.read(buffer, sizeof buffer);
         if (count == 0) {

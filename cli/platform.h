@@ -10,7 +10,8 @@ namespace cli {
 
 // Ctrl+C (SIGINT), SIGTERM and SIGHUP ask the operation under way to stop;
 // the program then ends the ordinary way, so the port gets its settings
-// back. A second Ctrl+C ends the program at once.
+// back. A second Ctrl+C ends the program at once. A closed output pipe is
+// not a reason to end.
 void install_stop_handlers();
 bool stop_signalled();
 // The signal that asked for the stop (0 while none did).

@@ -68,6 +68,9 @@ void install_stop_handlers() {
     // default, so a second Ctrl+C ends a program that does not react.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    // A reader that went away (kfu ... | head) must not end the program
+    // half-way through an operation, with the port left as it was set.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 bool stop_signalled() { return stop_signal_number.load() != 0; }

@@ -100,6 +100,10 @@ bool LineReporter::ask_yes_no(const std::string& text, const std::string& captio
 
 bool LineReporter::stop_requested() const { return stop_signalled(); }
 
+void LineReporter::pause(std::chrono::milliseconds duration) {
+    wait_unless_stopped(static_cast<int>(duration.count()));
+}
+
 void LineReporter::show_progress(const std::string& label,
                                  const std::atomic<std::uint64_t>* line_bytes) {
     if (slot_ >= 0) return;

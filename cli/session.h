@@ -6,6 +6,7 @@
 // but the Output.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +37,7 @@ public:
     // says which answer was given and why.
     bool ask_yes_no(const std::string& text, const std::string& caption) override;
     bool stop_requested() const override;
+    void pause(std::chrono::milliseconds duration) override;
 
     // An error of the command line itself: stderr, and kept for --json.
     void error(const std::string& text);

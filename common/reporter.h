@@ -3,7 +3,9 @@
 // implements it with its message area, progress bar and message boxes; tests
 // implement it with a recorder. Logic below app/ reports only through this.
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 enum class BoxIcon { Information, Warning, Error };
 
@@ -42,4 +44,11 @@ public:
     // loops look at it after letting events run; what they leave behind is
     // reported like any other failure, never as success.
     virtual bool stop_requested() const { return false; }
+
+    // The pauses a routine makes between attempts. A reporter that can be
+    // interrupted ends the pause as soon as a stop is asked for, so that
+    // the loop around it sees the stop at once instead of after the pause.
+    virtual void pause(std::chrono::milliseconds duration) {
+        std::this_thread::sleep_for(duration);
+    }
 };

@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -122,7 +121,7 @@ int serial::write(const void* data, std::size_t count) {
     if (written < 0) {
         out_.message("Warning: Re-Opening Com port while writing");
         close();
-        std::this_thread::sleep_for(kReopenPause);
+        out_.pause(kReopenPause);
         open();
         if (open_) {
             backend_->set_rts(true);
@@ -157,7 +156,7 @@ int serial::read(void* buffer, std::size_t count) {
 
     out_.message("Warning: Re-Opening Com port while reading");
     close();
-    std::this_thread::sleep_for(kReopenPause);
+    out_.pause(kReopenPause);
     open();
     if (open_) got = backend_->read_bytes(bytes, count, timeout_ms);
     if (got >= 0) return as_result(got);

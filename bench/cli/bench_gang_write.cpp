@@ -21,8 +21,9 @@ namespace {
 constexpr std::uint32_t kBaud = 115200;
 constexpr double kTarget = 1.10;
 // A paced 1536-byte frame takes 134 ms on the line, and a pseudo-terminal
-// takes it at once, so the acknowledgement read must outlast it.
-const char* const kTimeout = "150";
+// takes it at once, so the acknowledgement read must outlast it, with room
+// for a busy machine: 200 ms, from the port dialog's list.
+const char* const kTimeout = "200";
 
 std::string HexByte(unsigned v) {
     char t[3];

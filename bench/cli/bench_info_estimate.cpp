@@ -19,7 +19,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kTarget = 0.05;
-const char* const kTimeout = "150";
+// A paced 1536-byte frame takes 134 ms on the line, and a pseudo-terminal
+// takes it at once, so the acknowledgement read must outlast it, with room
+// for a busy machine: 200 ms, from the port dialog's list.
+const char* const kTimeout = "200";
 
 struct Mode {
     const char* version;

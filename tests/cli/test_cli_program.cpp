@@ -93,7 +93,7 @@ TEST(Program, CtrlCStopsAWriteRestoresThePortAndExitsNonZero) {
     const termios before = LineSettings(sim.path());
 
     // Acknowledgements come after a whole paced frame, so the read waits longer.
-    KfuProcess kfu({"flash", "-p", sim.path(), "--timeout", "150", hex});
+    KfuProcess kfu({"flash", "-p", sim.path(), "--timeout", "250", hex});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (sim.frames().size() < 3 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
