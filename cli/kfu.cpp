@@ -33,7 +33,10 @@ int run_kfu(int argc, const char* const* argv, std::FILE* out, std::FILE* err, b
     Options options;
     const ParseResult parsed = parse_command_line(argc, argv, options);
     if (!parsed.run) {
-        std::fputs(parsed.out_text.c_str(), out);
+        if (std::fputs(parsed.out_text.c_str(), out) < 0 || std::fflush(out) != 0) {
+            std::fputs("kfu: could not write to stdout\n", err);
+            return kExitFile;
+        }
         std::fputs(parsed.error.c_str(), err);
         if (parsed.exit_code != kExitOk && asks_for_json(argc, argv)) {
             CommandOutcome outcome;
@@ -55,6 +58,10 @@ int run_kfu(int argc, const char* const* argv, std::FILE* out, std::FILE* err, b
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     }
     if (options.json) output.raw(to_json(options.command, outcome).dump(2) + "\n");
+    if (output.output_failed()) {
+        output.error("", "could not write everything to stdout");
+        return worst(outcome.exit_code, kExitFile);
+    }
     return outcome.exit_code;
 }
 

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "common/int_text.h"
+#include "common/program_info.h"
 
 namespace cli {
 namespace {
@@ -207,7 +208,9 @@ bool works_on_several_lines(const std::string& command) {
 ParseResult parse_command_line(int argc, const char* const* argv, Options& o) {
     CLI::App app{"Korvane Firmware Utility: the service tool's operations on the command line.",
                  "kfu"};
-    app.set_version_flag("--version", KFU_VERSION);
+    std::string version = version_line("kfu");
+    while (!version.empty() && version.back() == '\n') version.pop_back();
+    app.set_version_flag("--version", version);
     app.require_subcommand(1);
     app.footer(kFooter);
 

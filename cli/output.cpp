@@ -46,8 +46,9 @@ void Output::line(const std::string& prefix, const std::string& text) {
     if (json_) return;
     std::lock_guard<std::mutex> lock(mutex_);
     erase_bar();
-    std::fprintf(out_, "%s%s\n", prefix.c_str(), text.c_str());
-    std::fflush(out_);
+    if (std::fprintf(out_, "%s%s\n", prefix.c_str(), text.c_str()) < 0 || std::fflush(out_) != 0) {
+        output_failed_ = true;
+    }
     draw_bar(true);
 }
 
@@ -62,9 +63,13 @@ void Output::error(const std::string& prefix, const std::string& text) {
 void Output::raw(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     erase_bar();
-    std::fputs(text.c_str(), out_);
-    std::fflush(out_);
+    if (std::fputs(text.c_str(), out_) < 0 || std::fflush(out_) != 0) output_failed_ = true;
     draw_bar(true);
+}
+
+bool Output::output_failed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return output_failed_;
 }
 
 int Output::add_progress(const std::string& label) {

@@ -36,6 +36,10 @@ public:
     // What the bar shows, without drawing it (for tests).
     std::string progress_text(int columns);
 
+    // True once something meant for stdout could not be written (a full
+    // disk, a reader that went away): the output is then not the whole story.
+    bool output_failed();
+
 private:
     using Clock = std::chrono::steady_clock;
     struct Slot {
@@ -56,6 +60,7 @@ private:
     bool json_;
     bool progress_;
     bool bar_shown_ = false;
+    bool output_failed_ = false;
     Clock::time_point last_draw_{};
     std::vector<Slot> slots_;
 };
