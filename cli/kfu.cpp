@@ -53,10 +53,8 @@ int run_kfu(int argc, const char* const* argv, std::FILE* out, std::FILE* err, b
     const auto started = std::chrono::steady_clock::now();
     CommandOutcome outcome = kCommands.at(options.command)(options, output);
     if (stop_signalled()) outcome.exit_code = stopped_exit_code();
-    if (outcome.line_outcomes.size() != 1) {
-        outcome.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    }
+    outcome.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (options.json) output.raw(to_json(options.command, outcome).dump(2) + "\n");
     if (output.output_failed()) {
         output.error("", "could not write everything to stdout");

@@ -97,7 +97,7 @@ void AddLineOptions(CLI::App* sub, Options& o, const LineOptions& line) {
 // The commands with what they accept. Building an option costs, and the
 // program is started once per command by scripts, so only the options of
 // the command asked for are built.
-struct CommandSpec {
+struct CommandEntry {
     const char* name;
     const char* description;
     void (*build)(CLI::App* sub, Options& o);
@@ -107,7 +107,7 @@ constexpr LineOptions kSingle{};
 constexpr LineOptions kGang{true, true, true, false, false, false};
 constexpr LineOptions kWriting{true, true, false, true, false, true};
 
-const CommandSpec kCommandSpecs[] = {
+const CommandEntry kCommandEntrys[] = {
     {"ports", "list the serial ports present",
      [](CLI::App* sub, Options& o) { AddOutputOptions(sub, o); }},
     {"send", "send commands to the motor, one reply per command",
@@ -216,10 +216,10 @@ ParseResult parse_command_line(int argc, const char* const* argv, Options& o) {
 
     const std::string asked = argc > 1 ? argv[1] : "";
     bool known = false;
-    for (const CommandSpec& spec : kCommandSpecs) {
-        CLI::App* sub = app.add_subcommand(spec.name, spec.description);
-        if (asked == spec.name) {
-            spec.build(sub, o);
+    for (const CommandEntry& entry : kCommandEntrys) {
+        CLI::App* sub = app.add_subcommand(entry.name, entry.description);
+        if (asked == entry.name) {
+            entry.build(sub, o);
             known = true;
         }
     }
