@@ -92,7 +92,8 @@ CommandOutcome cmd_poll(const Options& options, Output& out) {
         if (!s.open()) return kExitPort;
         for (int polls = 1;; ++polls) {
             outcome.figures["polls"] = polls;
-            if (poll_cycle(s.port(), s.reporter(), options.motor)) {
+            const PollCycle cycle = poll_cycle(s.port(), s.reporter(), options.motor);
+            if (cycle.detected) {
                 s.reporter().message("Device detected");
                 return kExitOk;
             }
@@ -100,7 +101,9 @@ CommandOutcome cmd_poll(const Options& options, Output& out) {
                 s.reporter().error("no device detected after " + std::to_string(polls) + " polls");
                 return kExitController;
             }
-            if (!wait_unless_stopped(kPollPauseMs)) return kExitController;
+            // A read that failed at once is paced like one that waited.
+            const int pause = cycle.pause_ms > 0 ? cycle.pause_ms : kPollPauseMs;
+            if (!wait_unless_stopped(pause)) return kExitController;
         }
     });
 }
