@@ -17,15 +17,10 @@ constexpr std::uint64_t kVersionReplyBytes = 7;
 constexpr std::uint64_t kAckBytes = 2;
 constexpr std::uint64_t kAsciiReplyBytes = 7;
 
-bool Programmed(const FirmwareImage& image, std::uint32_t word) {
-    return image.bytes[word] != 0xFF || image.bytes[word + 1] != 0xFF ||
-           image.bytes[word + 2] != 0xFF;
-}
-
 // Programmed words from image byte `from` to the end of the image.
 void NoteUnsent(const FirmwareImage& image, std::uint32_t from, WritePlan& plan) {
     for (std::uint32_t word = from; word < kImageSize; word += 4) {
-        if (!Programmed(image, word)) continue;
+        if (FindDataWords(image, word, word + 4).count == 0) continue;
         ++plan.unsent_words;
         if (!plan.unsent.empty() && plan.unsent.back().end == word) {
             plan.unsent.back().end = word + 4;

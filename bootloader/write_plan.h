@@ -40,7 +40,7 @@ struct WritePlan {
     WriteMode mode = WriteMode::Binary1536;
     int data_frames = 0;   // blocks with program data (ASCII mode: lines)
     int clear_frames = 0;  // blank blocks sent as clear frames
-    // Programmed words (any of their three data bytes not 0xFF) that lie
+    // Words with program data (as FindDataWords counts them) that lie
     // outside what the mode sends, and where they are.
     std::uint32_t unsent_words = 0;
     std::vector<ImageRange> unsent;

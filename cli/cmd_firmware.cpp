@@ -30,7 +30,8 @@ struct HexFile {
 
 // Reads and parses the file as opening it in the window does. No value (and
 // an error said) when it cannot be read or holds no line at all.
-std::optional<HexFile> LoadHexFile(const std::string& path, LineReporter& reporter) {
+std::optional<HexFile> LoadHexFile(const std::string& path, LineReporter& reporter,
+                                   HexLines which = HexLines::Capped) {
     std::optional<std::vector<std::string>> lines = ReadTextLines(path);
     if (!lines) {
         reporter.error("cannot read " + path + ": " + why_unreadable(path));
@@ -42,7 +43,7 @@ std::optional<HexFile> LoadHexFile(const std::string& path, LineReporter& report
     }
     HexFile file;
     file.lines = std::move(*lines);
-    file.report = LoadHexDocument(*file.image, file.lines);
+    file.report = LoadHexDocument(*file.image, file.lines, which);
     return file;
 }
 
@@ -101,29 +102,46 @@ const char* ModeVersions(WriteMode mode) {
     return "bootloader version 4J";
 }
 
-bool ImageHoldsData(const FirmwareImage& image) {
-    for (std::uint32_t word = 0; word < kImageSize; word += 4) {
-        if (image.bytes[word] != 0xFF || image.bytes[word + 1] != 0xFF ||
-            image.bytes[word + 2] != 0xFF) {
-            return true;
+// A write the core refused because of the file (nothing to write, or
+// unreadable lines the user did not accept) is the file's failure, not the
+// controller's.
+int WriteFailureCode(const LineReporter& reporter) {
+    for (const std::string& line : reporter.lines()) {
+        if (line.rfind("Error: no program data", 0) == 0 ||
+            line.rfind("Firmware not written: ", 0) == 0) {
+            return kExitFile;
         }
     }
-    return false;
+    return kExitController;
+}
+
+// The file as the write would send it, refused before any line is touched
+// when the write would refuse it (the question about unreadable lines is
+// answered from --yes).
+std::optional<HexFile> LoadWritableHexFile(const Options& options, LineReporter& reporter,
+                                           HexLines which) {
+    std::optional<HexFile> file = LoadHexFile(options.file, reporter, which);
+    if (!file) return std::nullopt;
+    // The file's trouble is said once, not once per line.
+    ReportHexLoad(file->report, reporter);
+    if (!FirmwareWriteAllowed(*file->image, reporter)) {
+        reporter.error(options.file + ": nothing was written");
+        return std::nullopt;
+    }
+    return file;
 }
 
 }  // namespace
 
 CommandOutcome cmd_flash(const Options& options, Output& out) {
     LineReporter reporter(out, "", options.yes);
-    std::optional<HexFile> file = LoadHexFile(options.file, reporter);
+    std::optional<HexFile> file = LoadWritableHexFile(options, reporter, HexLines::Capped);
     if (!file) {
         CommandOutcome outcome;
         outcome.exit_code = kExitFile;
         keep_lines(reporter, outcome);
         return outcome;
     }
-    // The file's trouble is said once, not once per line.
-    ReportHexLoad(file->report, reporter);
 
     CommandOutcome outcome =
         run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
@@ -139,7 +157,7 @@ CommandOutcome cmd_flash(const Options& options, Output& out) {
             line.figures["line_bytes"] = s.line_bytes();
             if (written) return kExitOk;
             s.reporter().error("the firmware write failed");
-            return kExitController;
+            return WriteFailureCode(s.reporter());
         });
     keep_lines(reporter, outcome);
     return outcome;
@@ -147,9 +165,10 @@ CommandOutcome cmd_flash(const Options& options, Output& out) {
 
 CommandOutcome cmd_autoflash(const Options& options, Output& out) {
     LineReporter reporter(out, "", options.yes);
-    // AutoFlash reads the file again itself; checked here first so that a
-    // missing file never leaves a controller waiting in its bootloader.
-    std::optional<HexFile> file = LoadHexFile(options.file, reporter);
+    // AutoFlash reads and checks the file again itself; checked here first,
+    // once for all lines, so that a file that cannot be written never leaves
+    // a controller waiting in its bootloader.
+    std::optional<HexFile> file = LoadWritableHexFile(options, reporter, HexLines::All);
     if (!file) {
         CommandOutcome outcome;
         outcome.exit_code = kExitFile;
@@ -171,7 +190,7 @@ CommandOutcome cmd_autoflash(const Options& options, Output& out) {
             line.figures["line_bytes"] = s.line_bytes();
             if (written) return kExitOk;
             s.reporter().error("AutoFlash failed");
-            return kExitController;
+            return WriteFailureCode(s.reporter());
         });
     keep_lines(reporter, outcome);
     return outcome;
@@ -219,7 +238,7 @@ CommandOutcome cmd_info(const Options& options, Output& out) {
     f["data_ranges"] = RangesJson(report.data_ranges);
     f["dropped_records"] = report.dropped;
 
-    const bool has_data = ImageHoldsData(*file->image);
+    const bool has_data = FindDataWords(*file->image, 0, kImageSize).count > 0;
     f["program_data"] = has_data;
 
     LineTiming timing;

@@ -2,6 +2,7 @@
 // ports, send, test, poll, scan and doctor.
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@
 #include "cli/command_support.h"
 #include "cli/commands.h"
 #include "cli/platform.h"
+#include "common/stop.h"
 #include "motor/console.h"
 #include "motor/link_test.h"
 #include "motor/motor_com.h"
@@ -59,7 +61,7 @@ CommandOutcome cmd_send(const Options& options, Output& out) {
         int unanswered = 0;
         nlohmann::json replies = nlohmann::json::array();
         for (const std::string& command : options.commands) {
-            if (stop_signalled()) break;
+            if (stop_here(s.reporter(), "the console commands")) break;
             // The port was opened just now, so no reply of ours can be under
             // way: what is waiting is stale and goes without a read time-out.
             const std::string reply = send_console_command(
@@ -103,7 +105,8 @@ CommandOutcome cmd_poll(const Options& options, Output& out) {
             }
             // A read that failed at once is paced like one that waited.
             const int pause = cycle.pause_ms > 0 ? cycle.pause_ms : kPollPauseMs;
-            if (!wait_unless_stopped(pause)) return kExitController;
+            s.reporter().pause(std::chrono::milliseconds(pause));
+            if (stop_here(s.reporter(), "the poll")) return kExitController;
         }
     });
 }
@@ -120,8 +123,8 @@ CommandOutcome cmd_scan(const Options& options, Output& out) {
         Silent silent;
         nlohmann::json answering = nlohmann::json::array();
         std::vector<std::pair<int, std::string>> rows;
-        for (int motor = options.scan_from; motor <= options.scan_to && !stop_signalled();
-             ++motor) {
+        for (int motor = options.scan_from; motor <= options.scan_to; ++motor) {
+            if (stop_here(reporter, "the scan")) break;
             // A reply longer than the test reads would otherwise spill into
             // the next motor's answer.
             s.port().flush_input();
@@ -207,7 +210,7 @@ int doctor_line(const Options& options, LineSession& s, nlohmann::json& figures)
     rates.push_back({{"baud", options.baud}, {"reply", reply}});
     if (reply.empty()) {
         for (std::uint32_t rate : kUsualRates) {
-            if (rate == options.baud || stop_signalled()) continue;
+            if (rate == options.baud || r.stop_requested()) continue;
             s.port().set_baud(rate);
             reply = probe(s.port(), options.motor);
             rates.push_back({{"baud", rate}, {"reply", reply}});
@@ -280,7 +283,7 @@ CommandOutcome cmd_doctor(const Options& options, Output& out) {
     // what was looked for.
     bool first = true;
     for (const std::string& port : ports) {
-        if (stop_signalled()) break;
+        if (reporter.stop_requested()) break;
         LineOutcome line;
         line.port = port;
         {
@@ -293,7 +296,6 @@ CommandOutcome cmd_doctor(const Options& options, Output& out) {
         first = false;
         outcome.line_outcomes.push_back(std::move(line));
     }
-    if (stop_signalled()) outcome.exit_code = stopped_exit_code();
     keep_lines(reporter, outcome);
     return outcome;
 }

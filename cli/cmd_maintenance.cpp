@@ -2,6 +2,7 @@
 // configuration script runner and the dumps.
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -9,7 +10,6 @@
 #include "bootloader/bootloader.h"
 #include "cli/command_support.h"
 #include "cli/commands.h"
-#include "cli/platform.h"
 #include "dump/dump.h"
 #include "firmware/documents.h"
 #include "motor/motor_com.h"
@@ -29,12 +29,6 @@ private:
     std::string path_;
 };
 
-std::string Address(int address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(address));
-    return text;
-}
-
 // Reads one dump range into `path`; the exit code says whether the file is
 // whole and every address answered.
 int DumpInto(LineSession& s, const std::string& path, DumpRange range, nlohmann::json& figures,
@@ -46,46 +40,45 @@ int DumpInto(LineSession& s, const std::string& path, DumpRange range, nlohmann:
     figures["file"] = path;
     figures["addresses"] = range.last - range.first + 1;
     figures["unanswered"] = result.unanswered;
-    if (stop_signalled()) return kExitController;
+    // A stopped dump has said so and written nothing.
+    if (s.reporter().stop_requested()) return kExitController;
     if (!result.file_written) {
         s.reporter().error(std::string(what) + " could not be written to " + path);
         return kExitFile;
     }
+    // The core's warning line has said how many and where; the file holds
+    // zeros for them, so the dump is no success.
     if (result.unanswered > 0) {
-        s.reporter().error(std::string(what) + ": " + std::to_string(result.unanswered) +
-                           " addresses got no reply (first: " + Address(result.first_unanswered) +
-                           "); they read 00 in " + path);
+        s.reporter().error(std::string(what) + " is incomplete: " + path +
+                           " holds 00 for addresses that got no reply");
         return kExitController;
     }
     return kExitOk;
 }
 
 // The script runner's view of the command line: the file's lines, the log
-// and repeat options, and waits that a stop signal cuts short.
+// and repeat options, and "#tm" waits that a stop cuts short.
 class OptionsScriptHost : public ScriptHost {
 public:
     OptionsScriptHost(const Options& options, const std::vector<std::string>& lines,
-                      motor_com& motor)
-        : options_(options), lines_(lines), motor_(motor) {}
+                      motor_com& motor, Reporter& reporter)
+        : options_(options), lines_(lines), motor_(motor), reporter_(reporter) {}
 
-    // A stop leaves no script to run, so the run ends at its next line.
-    int line_count() override { return stop_signalled() ? 0 : static_cast<int>(lines_.size()); }
+    int line_count() override { return static_cast<int>(lines_.size()); }
     std::string line(int index) override {
         return index >= 0 && index < static_cast<int>(lines_.size()) ? lines_[index]
                                                                      : std::string();
     }
     bool save_log_checked() override { return !options_.log.empty(); }
     bool log_send_checked() override { return true; }
-    bool repeat_checked() override {
-        return !stop_signalled() && (options_.repeat == 0 || passes_ < options_.repeat);
-    }
+    bool repeat_checked() override { return options_.repeat == 0 || passes_ < options_.repeat; }
     void set_motor_id_text(const std::string& text) override {
         motor_.set_id(choose_motor_id(text).id);
     }
     std::string timeout_box_text() override { return std::to_string(options_.timeout_ms); }
     // The log's name comes from --log; there is nobody to ask.
     std::optional<std::string> ask_log_file_name() override { return std::nullopt; }
-    void wait_cmd_timer(int ms) override { wait_unless_stopped(ms); }
+    void wait_cmd_timer(int ms) override { reporter_.pause(std::chrono::milliseconds(ms)); }
     void pass_ended() override { ++passes_; }
 
     int passes() const { return passes_; }
@@ -94,6 +87,7 @@ private:
     const Options& options_;
     const std::vector<std::string>& lines_;
     motor_com& motor_;
+    Reporter& reporter_;
     int passes_ = 0;
 };
 
@@ -121,7 +115,9 @@ CommandOutcome cmd_clear_eeprom(const Options& options, Output& out) {
                                        kEEPromDump, backup, "the EEPROM backup");
             line.figures["backup"] = std::move(backup);
             if (saved != kExitOk) {
-                if (!stop_signalled()) s.reporter().error("the EEPROM was not cleared");
+                if (!s.reporter().stop_requested()) {
+                    s.reporter().error("the EEPROM was not cleared");
+                }
                 return saved;
             }
         }
@@ -185,7 +181,7 @@ CommandOutcome cmd_run(const Options& options, Output& out) {
                 }
             }
             if (!s.open()) return kExitPort;
-            OptionsScriptHost host(options, *script, s.motor());
+            OptionsScriptHost host(options, *script, s.motor(), s.reporter());
             ScriptRunner runner(s.port(), s.motor(), s.reporter(), host);
             runner.ScriptLogName = log;
             const bool completed = runner.RunConfigScript(0);
@@ -193,7 +189,9 @@ CommandOutcome cmd_run(const Options& options, Output& out) {
             line.figures["unanswered_lines"] = runner.UnansweredLines;
             if (!log.empty()) line.figures["log"] = log;
             if (!completed) {
-                s.reporter().error("the script run was stopped by an error");
+                if (!s.reporter().stop_requested()) {
+                    s.reporter().error("the script run was stopped by an error");
+                }
                 return kExitController;
             }
             if (runner.UnansweredLines > 0) {

@@ -28,7 +28,7 @@ LineOutcome run_line(const Options& options, Output& out, const LineWork& work,
             session.reporter().error(std::string("unexpected failure: ") + e.what());
             outcome.exit_code = kExitController;
         }
-        if (stop_signalled()) {
+        if (session.reporter().stop_requested()) {
             session.reporter().error("stopped");
             outcome.exit_code = stopped_exit_code();
         }

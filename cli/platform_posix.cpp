@@ -15,6 +15,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,9 +31,13 @@ std::atomic<int> stop_signal_number{0};
 // polling it wakes up and keeps waking up.
 int stop_pipe[2] = {-1, -1};
 
+// Made once, before the first handler or waiter needs it; gang threads may
+// get here at the same time.
 void ensure_pipe() {
-    if (stop_pipe[0] >= 0) return;
-    if (::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) stop_pipe[0] = stop_pipe[1] = -1;
+    static std::once_flag made;
+    std::call_once(made, [] {
+        if (::pipe2(stop_pipe, O_CLOEXEC | O_NONBLOCK) != 0) stop_pipe[0] = stop_pipe[1] = -1;
+    });
 }
 
 void note_stop(int sig) {
@@ -91,6 +96,7 @@ void request_stop_for_tests() {
 }
 
 bool wait_unless_stopped(int ms) {
+    ensure_pipe();
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {

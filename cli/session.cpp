@@ -1,5 +1,6 @@
 #include "cli/session.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -93,7 +94,10 @@ void LineReporter::set_progress_position(int value) {
 }
 
 bool LineReporter::ask_yes_no(const std::string& text, const std::string& caption) {
-    message(caption + ": " + text);
+    // The question is one output line, like every other.
+    std::string line = caption + ": " + text;
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    message(line);
     message(yes_ ? "Answered Yes (--yes)." : "Answered No (give --yes to answer Yes).");
     return yes_;
 }

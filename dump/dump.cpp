@@ -109,7 +109,8 @@ DumpResult DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange
 
     if (!out.stop_requested()) {
         result.file_written = write_dump_file(*name, text, out);
-        if (result.unanswered > 0) report_unanswered(result.unanswered, result.first_unanswered, out);
+        if (result.unanswered > 0)
+            report_unanswered(result.unanswered, result.first_unanswered, out);
     }
 
     out.set_progress_min(0);

@@ -97,6 +97,78 @@ TEST_F(FirmwareCommands, AutoFlashStartsTheBootloaderWritesAndRestarts) {
     EXPECT_FALSE(slow.printed("setting Baudrate to 115200"));
 }
 
+TEST_F(FirmwareCommands, AFileWithoutProgramDataIsRefusedBeforeAnythingIsSent) {
+    // Configuration words only: the image stays blank, and writing it would
+    // clear every block of the controller.
+    const std::string config_only = dir.file("config-only.hex");
+    WriteLines(config_only,
+               {":020000040000FA", ":020000040200F8", ":04000000FFFFFFFF00", ":00000001FF"});
+    for (const char* command : {"flash", "autoflash"}) {
+        auto sim = Bootloader("02");
+        const KfuRun run = RunKfu({command, "--json", "-p", sim->path(), config_only});
+        EXPECT_EQ(run.exit_code, 4) << command << run.out;
+        const json doc = run.json();
+        EXPECT_EQ(doc["result"], "file");
+        EXPECT_EQ(doc["lines"][0].get<std::string>().rfind("Error: no program data", 0), 0u)
+            << doc["lines"];
+        EXPECT_EQ(sim->received(), "") << command;
+    }
+
+    // Data only where the waiting bootloader's mode sends nothing is the
+    // file's failure too, found out after the version query.
+    FirmwareImage high;
+    FillImage(high);
+    Program(high, 0x2B000, 0x2B100);
+    const std::string above = dir.file("above.hex");
+    WriteLines(above, HexLinesOf(high));
+    auto sim = Bootloader("02");
+    const KfuRun run = RunKfu({"flash", "-p", sim->path(), "--timeout", "50", above});
+    EXPECT_EQ(run.exit_code, 4) << run.out;
+    EXPECT_TRUE(sim->frames().empty());
+}
+
+TEST_F(FirmwareCommands, UnreadableLinesAreWrittenOnlyWithYes) {
+    std::vector<std::string> lines = HexLinesOf(wanted);
+    lines.insert(lines.begin() + 1, "this is no record");
+    const std::string file = dir.file("damaged.hex");
+    WriteLines(file, lines);
+
+    auto refused = Bootloader("02");
+    const KfuRun no = RunKfu({"flash", "-p", refused->path(), "--timeout", "50", file});
+    EXPECT_EQ(no.exit_code, 4) << no.out;
+    EXPECT_NE(no.out.find("Warning: 1 line of the HEX file could not be read (first: line 2). "
+                          "Write the firmware all the same?\n"),
+              std::string::npos)
+        << no.out;
+    EXPECT_TRUE(no.printed("Answered No (give --yes to answer Yes)."));
+    EXPECT_TRUE(
+        no.printed("Firmware not written: 1 line of the HEX file could not be read "
+                   "(first: line 2)"));
+    EXPECT_EQ(refused->received(), "");
+
+    auto accepted = Bootloader("02");
+    const KfuRun yes = RunKfu({"flash", "--yes", "-p", accepted->path(), "--timeout", "50", file});
+    EXPECT_EQ(yes.exit_code, 0) << yes.out << yes.err;
+    EXPECT_TRUE(yes.printed("Answered Yes (--yes)."));
+    EXPECT_TRUE(yes.printed("Firmware successfully written"));
+    EXPECT_EQ(FirstDifference(accepted->flash(), wanted.bytes.data(), 0, 0x2B000), -1);
+}
+
+TEST_F(FirmwareCommands, DataTheModeDoesNotSendIsAWarningNotAFailure) {
+    FirmwareImage image = wanted;
+    Program(image, 0xFF80, 0xFF90);  // the 96-byte bootloader's own block
+    const std::string file = dir.file("with-boot-block.hex");
+    WriteLines(file, HexLinesOf(image));
+    auto sim = Bootloader("01");
+    const KfuRun run = RunKfu({"flash", "-p", sim->path(), "--timeout", "50", file});
+    EXPECT_EQ(run.exit_code, 0) << run.out;
+    EXPECT_TRUE(
+        run.printed("Warning: 4 words at 0x0FF80 ... 0x0FF8F not written (the 96 Byte "
+                    "binary mode writes 0x00000 ... 0x0FF7F)"))
+        << run.out;
+    EXPECT_TRUE(run.printed("Firmware successfully written"));
+}
+
 TEST_F(FirmwareCommands, InfoReportsRecordsRangesAndWhatEachModeSends) {
     FirmwareImage image = wanted;
     Program(image, 0xFF80, 0xFF90);    // the 96-byte mode's last block: never sent there

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "bootloader/bootloader_support.h"
 #include "cli_support.h"
 #include "sim/sim.h"
 
@@ -202,6 +203,25 @@ TEST_F(LineCommands, AStopEndsPollingAtOnceWithTheStoppedCode) {
     EXPECT_EQ(run.exit_code, 130);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
     EXPECT_NE(run.err.find("stopped"), std::string::npos);
+    EXPECT_TRUE(run.printed("Stopped: the poll was interrupted")) << run.out;
+}
+
+TEST_F(LineCommands, AStopEndsAScriptsTimerWaitAtOnce) {
+    TempDir dir;
+    const std::string script = dir.file("wait.cfg");
+    WriteLines(script, {"#tm 60000", "VER"});
+    SimController sim;
+    std::thread stopper([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        cli::request_stop_for_tests();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    const KfuRun run = RunKfu({"run", "-p", sim.path(), script});
+    stopper.join();
+    EXPECT_EQ(run.exit_code, 130);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_TRUE(run.printed("Stopped: the script was interrupted")) << run.out;
+    EXPECT_EQ(sim.received().find("VER"), std::string::npos);
 }
 
 TEST(ProgressBar, ShowsPercentageRateAndTimeLeft) {

@@ -110,6 +110,10 @@ TEST(Program, CtrlCStopsAWriteRestoresThePortAndExitsNonZero) {
     EXPECT_LT(sim.frames().size(), 40u);
     EXPECT_EQ(run.out.find("Firmware successfully written"), std::string::npos) << run.out;
     EXPECT_NE(run.err.find("stopped"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("Stopped: the firmware write was interrupted, the firmware on the "
+                           "controller is incomplete\n"),
+              std::string::npos)
+        << run.out;
 
     const termios after = LineSettings(sim.path());
     EXPECT_EQ(::cfgetospeed(&after), ::cfgetospeed(&before));
