@@ -20,10 +20,40 @@
 #include "app/howto_dlg.h"
 #include "app/software_dlg.h"
 #include "common/int_text.h"
+#include "common/version.h"
 #include "firmware/flashmem.h"
 #include "motor/console.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
+#include "serial/wire_trace.h"
+
+namespace {
+
+// The operations' names in the wire trace, by the name the line guard knows
+// them by.
+std::string trace_name(const std::string& who) {
+    static const struct {
+        const char* who;
+        const char* name;
+    } kNames[] = {
+        {"the command console", "console"},
+        {"the connection test", "test"},
+        {"polling", "poll"},
+        {"the debug log", "debug-log"},
+        {"the firmware write", "write"},
+        {"AutoFlash", "autoflash"},
+        {"Clear EEPROM", "clear"},
+        {"the program upload", "upload"},
+        {"the script", "script"},
+        {"the dump", "dump"},
+    };
+    for (const auto& n : kNames) {
+        if (who == n.who) return n.name;
+    }
+    return who;
+}
+
+}  // namespace
 
 std::string to_bytes(const QString& text) { return text.toLatin1().toStdString(); }
 
@@ -184,10 +214,14 @@ bool Tmain_window::on_line(const std::string& who, LineUse use,
     }
     {
         LineGuard::Hold hold(Guard, who);
+        TraceOperation operation(*port_, trace_name(who));
+        if (operation.active()) operation_ = &operation;
         tick_on_line_ = use == LineUse::Tick;
         action();
         tick_on_line_ = false;
+        operation_ = nullptr;
     }
+    if (port_->trace() && port_->trace()->failed()) stop_trace(false);
     while (!deferred_.empty() && !Guard.busy()) {
         Deferred next = std::move(deferred_.front());
         deferred_.pop_front();
@@ -198,9 +232,47 @@ bool Tmain_window::on_line(const std::string& who, LineUse use,
 
 std::string Tmain_window::motor_text() const { return to_bytes(MotorID->currentText()); }
 
+void Tmain_window::operation_result(bool ok) {
+    if (operation_) operation_->set_result(ok);
+}
+
+void Tmain_window::TraceSerialLine1Click() {
+    if (!TraceSerialLine1->isChecked()) {
+        stop_trace(true);
+        return;
+    }
+    const std::optional<std::string> name = dialogs_.save_file(this, *TraceDialog);
+    if (!name) {
+        TraceSerialLine1->setChecked(false);
+        return;
+    }
+    std::string error;
+    std::shared_ptr<WireTrace> trace = WireTrace::start(
+        *name, {std::string("korvane-util ") + kfu_version, this, WireTrace::kPartBytes}, error);
+    if (!trace) {
+        TraceSerialLine1->setChecked(false);
+        const std::string text = "Could not create the trace file " + *name + ": " + error;
+        message("Error: " + text);
+        box(text, "Error", BoxIcon::Error);
+        return;
+    }
+    port_->set_trace(std::move(trace));
+    message("Trace: recording the serial line in " + *name);
+}
+
+void Tmain_window::stop_trace(bool say_so) {
+    const std::shared_ptr<WireTrace> trace = port_->trace();
+    port_->set_trace(nullptr);
+    TraceSerialLine1->setChecked(false);
+    if (!trace || !say_so) return;
+    message("Trace: ended; the serial line's trace is in " + trace->path() +
+            (trace->part() > 1 ? " and its numbered parts" : ""));
+}
+
 // --- Reporter ---
 
 void Tmain_window::message(const std::string& line) {
+    if (operation_) operation_->set_text(line);
     // A CR or LF inside a line (a poll request, a reply shown as received)
     // would otherwise break it in two, and a NUL could end it; they are
     // shown as their symbols.

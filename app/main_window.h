@@ -31,6 +31,7 @@ class QTimer;
 class QWidget;
 
 class Dialogs;
+class TraceOperation;
 class FileDialogSettings;
 class TCommDialog;
 class Tsoftware;
@@ -136,6 +137,7 @@ public:
     QAction* Exit1 = nullptr;
     QMenu* Configuration1 = nullptr;
     QAction* SelectComPort1 = nullptr;
+    QAction* TraceSerialLine1 = nullptr;
     QMenu* Edit1 = nullptr;
     QAction* clearCommandWindow = nullptr;
     QAction* clearLogwindow = nullptr;
@@ -156,6 +158,7 @@ public:
     void Exit1Click();
     void disconnectComCheckBoxClick();
     void SelectComPort1Click();
+    void TraceSerialLine1Click();
     void About1Click();
     void howto1Click();
 
@@ -185,6 +188,8 @@ public:
 
     // The file dialog of the script log.
     FileDialogSettings* ScriptLogDialog = nullptr;
+    // The file dialog of the wire trace.
+    FileDialogSettings* TraceDialog = nullptr;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -206,6 +211,10 @@ private:
     void select_port_in_dialog();
     void set_progress_range(int min, int max);
     std::string motor_text() const;
+    // The verdict of the operation under way, for its end in the wire trace.
+    void operation_result(bool ok);
+    // Ends the wire trace and unchecks its menu item; `say_so` tells where it is.
+    void stop_trace(bool say_so);
 
     Dialogs& dialogs_;
     std::unique_ptr<serial> port_;
@@ -213,6 +222,7 @@ private:
     bool shown_before_ = false;
     bool closing_ = false;
     bool tick_on_line_ = false;
+    TraceOperation* operation_ = nullptr;
     struct Deferred {
         std::string who;
         std::function<void()> action;

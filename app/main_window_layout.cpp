@@ -241,6 +241,8 @@ void Tmain_window::create_controls() {
         new FileDialogSettings(this, "SaveFirmwareDialog", "Configuration Files|*.cfg", "cfg");
     EEDump = new FileDialogSettings(this, "EEDump", "EEProm Dump | *.eed", "eed", "EEPromDump");
     ScriptLogDialog = new FileDialogSettings(this, "ScriptLogDialog", QString());
+    TraceDialog = new FileDialogSettings(this, "TraceDialog", "Wire trace|*.trace|all files|*.*",
+                                         "trace", "serial-line");
 }
 
 void Tmain_window::create_menu() {
@@ -262,6 +264,8 @@ void Tmain_window::create_menu() {
 
     Configuration1 = named(bar->addMenu("&Configuration"), "Configuration1");
     SelectComPort1 = action(Configuration1, "SelectComPort1", "&Select Com Port");
+    TraceSerialLine1 = action(Configuration1, "TraceSerialLine1", "Trace serial line\u2026");
+    TraceSerialLine1->setCheckable(true);
 
     Edit1 = named(bar->addMenu("&Edit"), "Edit1");
     clearCommandWindow = action(Edit1, "clearCommandWindow", "clear &Command window");
@@ -276,6 +280,9 @@ void Tmain_window::create_menu() {
 void Tmain_window::connect_handlers() {
     connect(Exit1, &QAction::triggered, this, &Tmain_window::Exit1Click);
     connect(SelectComPort1, &QAction::triggered, this, &Tmain_window::SelectComPort1Click);
+    // Only the user's click: unchecking it from code after a failure must not
+    // run the handler again.
+    connect(TraceSerialLine1, &QAction::triggered, this, &Tmain_window::TraceSerialLine1Click);
     connect(clearCommandWindow, &QAction::triggered, this, &Tmain_window::clearCommandWindowClick);
     connect(clearLogwindow, &QAction::triggered, this, &Tmain_window::clearLogwindowClick);
     connect(About1, &QAction::triggered, this, &Tmain_window::About1Click);

@@ -44,9 +44,8 @@ private:
 void Tmain_window::write_firmware() {
     on_line("the firmware write", LineUse::Click, [this] {
         WindowBootloaderContext context(*this);
-        if (FirmwareWriteAllowed(*FirmwareImage, *this)) {
-            WriteFirmware(*port_, *FirmwareImage, *this, context);
-        }
+        operation_result(FirmwareWriteAllowed(*FirmwareImage, *this) &&
+                         WriteFirmware(*port_, *FirmwareImage, *this, context));
         context.switch_off_debug_log();
     });
 }
@@ -54,7 +53,7 @@ void Tmain_window::write_firmware() {
 void Tmain_window::upload_program() {
     on_line("the program upload", LineUse::Click, [this] {
         WindowBootloaderContext context(*this);
-        UploadProgram(*port_, *motor_, *this, context);
+        operation_result(UploadProgram(*port_, *motor_, *this, context));
     });
 }
 

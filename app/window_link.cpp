@@ -25,8 +25,11 @@ void Tmain_window::pollClick() {
 
 void Tmain_window::poll_timerTimer() {
     PollCycle cycle;
-    on_line("polling", LineUse::Tick,
-            [this, &cycle] { cycle = poll_cycle(*port_, *this, motor_text()); });
+    on_line("polling", LineUse::Tick, [this, &cycle] {
+        cycle = poll_cycle(*port_, *this, motor_text());
+        // A cycle without an answer is the usual case, no failure.
+        if (cycle.detected) operation_result(true);
+    });
     if (!cycle.detected) {
         // The pause of a failed read is taken by the timer, so the window
         // stays live meanwhile.

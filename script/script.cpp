@@ -8,6 +8,7 @@
 #include "common/stop.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
+#include "serial/wire_trace.h"
 
 namespace {
 
@@ -250,6 +251,8 @@ bool ScriptRunner::run_passes(int start) {
             int next = index + 1;
             if (!raw.empty()) {
                 const std::string text = trim_script_text(raw);
+                TraceOperation traced(port_, "script-line",
+                                      "line " + std::to_string(index + 1) + ": " + text);
                 if (!text.empty() && text.front() == '#') {
                     const int result = ExecuteScriptLine(text, index);
                     if (result == -1) return false;
@@ -264,6 +267,7 @@ bool ScriptRunner::run_passes(int start) {
                     }
                     entry("<- " + reply);
                     out_.message("<- " + reply);
+                    traced.set_text("<- " + reply);
                 }
             }
             out_.set_progress_position(0);

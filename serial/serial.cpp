@@ -33,6 +33,8 @@ int write_timeout_for(std::size_t count) {
 
 int as_result(long n) { return n > INT_MAX ? INT_MAX : static_cast<int>(n); }
 
+using TraceClock = WireTrace::Clock;
+
 }  // namespace
 
 serial::serial(Reporter& out, std::string port_name, std::uint32_t read_timeout_ms,
@@ -53,6 +55,7 @@ void serial::open() {
     const std::string device = device_name(port_name_);
     if (port_name_ == kReleasedName) {
         open_ = false;
+        if (trace_) trace_->open_failed(port_name_, "released to other programs");
         return;
     }
     if (open_) return;
@@ -61,6 +64,7 @@ void serial::open() {
     open_error_ = 0;
     if (!backend_->open_device(device, error)) {
         open_error_ = error;
+        if (trace_) trace_->open_failed(device, std::strerror(error));
         out_.message("Error: Unable to open Com port " + device);
         if (error == EACCES || error == EPERM) {
             out_.message("  No permission to use " + device +
@@ -74,7 +78,8 @@ void serial::open() {
 
     // Each refused configuration step gives the same box-and-line pair; the
     // line texts differ from the box texts on purpose (see "toset").
-    auto refuse = [this](const char* box_text, const std::string& line) {
+    auto refuse = [this, &device](const char* box_text, const std::string& line) {
+        if (trace_) trace_->open_failed(device, box_text);
         out_.box(box_text, "Error", BoxIcon::Error);
         out_.message(line);
         backend_->close_device();
@@ -96,40 +101,77 @@ void serial::open() {
         return;
     }
     if (!backend_->arm_transmit_wait()) {
+        if (trace_) trace_->open_failed(device, "Unable to wait for the transmitter");
         backend_->close_device();
         return;
     }
     open_ = true;
+    if (trace_) trace_->opened(device, baud_, read_timeout_ms_);
 }
 
 void serial::close() {
     if (!open_) return;
     backend_->restore_and_close();
     open_ = false;
+    if (trace_) trace_->closed(device_name(port_name_));
+}
+
+long serial::device_read(std::uint8_t* buffer, std::size_t count, int timeout_ms) {
+    if (!trace_) return backend_->read_bytes(buffer, count, timeout_ms);
+    const TraceClock::time_point began = TraceClock::now();
+    const long got = backend_->read_bytes(buffer, count, timeout_ms);
+    trace_->transfer(WireTrace::Direction::rx, got, count, began, buffer);
+    // A short count that came before the deadline is a failing device (its
+    // next read fails), not a time-out.
+    if (got >= 0 && static_cast<std::size_t>(got) < count &&
+        TraceClock::now() - began + std::chrono::milliseconds(1) >=
+            std::chrono::milliseconds(timeout_ms)) {
+        trace_->timed_out(got, count, timeout_ms);
+    }
+    return got;
+}
+
+long serial::device_write(const std::uint8_t* data, std::size_t count, int timeout_ms) {
+    if (!trace_) return backend_->write_bytes(data, count, timeout_ms);
+    const TraceClock::time_point began = TraceClock::now();
+    const long written = backend_->write_bytes(data, count, timeout_ms);
+    trace_->transfer(WireTrace::Direction::tx, written, count, began, data);
+    return written;
+}
+
+void serial::device_rts(bool on) {
+    backend_->set_rts(on);
+    if (trace_) trace_->rts(on);
 }
 
 int serial::write(const void* data, std::size_t count) {
-    if (!open_) open();
-    if (!open_) return -1;
-
+    // Everything this call records reaches the trace in one piece, once the
+    // bytes are out and RTS is down again.
+    const WireTrace::Hold hold(trace_);
     const auto* bytes = static_cast<const std::uint8_t*>(data);
+    if (!open_) open();
+    if (!open_) {
+        if (trace_) trace_->transfer(WireTrace::Direction::tx, -1, count, TraceClock::now(), bytes);
+        return -1;
+    }
+
     const int timeout_ms = write_timeout_for(count);
     const auto started = std::chrono::steady_clock::now();
 
-    backend_->set_rts(true);
-    long written = backend_->write_bytes(bytes, count, timeout_ms);
+    device_rts(true);
+    long written = device_write(bytes, count, timeout_ms);
     if (written < 0) {
         out_.message("Warning: Re-Opening Com port while writing");
         close();
         out_.pause(kReopenPause);
         open();
         if (open_) {
-            backend_->set_rts(true);
-            written = backend_->write_bytes(bytes, count, timeout_ms);
+            device_rts(true);
+            written = device_write(bytes, count, timeout_ms);
         }
         if (written < 0) {
             out_.message("Error: Unable to write to Com portxxx");
-            if (open_) backend_->set_rts(false);
+            if (open_) device_rts(false);
             return -1;
         }
     }
@@ -140,25 +182,29 @@ int serial::write(const void* data, std::size_t count) {
                            std::chrono::steady_clock::now() - started)
                            .count();
     backend_->drain_output(clamp_ms(timeout_ms - spent > 0 ? timeout_ms - spent : 0));
-    backend_->set_rts(false);
+    device_rts(false);
     return as_result(written);
 }
 
 int serial::read(void* buffer, std::size_t count) {
+    const WireTrace::Hold hold(trace_);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     if (count > 0) std::memset(bytes, 0, count);
     if (!open_) open();
-    if (!open_) return -1;
+    if (!open_) {
+        if (trace_) trace_->transfer(WireTrace::Direction::rx, -1, count, TraceClock::now(), bytes);
+        return -1;
+    }
 
     const int timeout_ms = read_timeout_for(count, read_timeout_ms_);
-    long got = backend_->read_bytes(bytes, count, timeout_ms);
+    long got = device_read(bytes, count, timeout_ms);
     if (got >= 0) return as_result(got);
 
     out_.message("Warning: Re-Opening Com port while reading");
     close();
     out_.pause(kReopenPause);
     open();
-    if (open_) got = backend_->read_bytes(bytes, count, timeout_ms);
+    if (open_) got = device_read(bytes, count, timeout_ms);
     if (got >= 0) return as_result(got);
 
     out_.message("Error: Unable to read from Com port " + device_name(port_name_));
@@ -170,33 +216,39 @@ int serial::read_wait_ms(std::size_t count) const {
 }
 
 void serial::flush_input() {
+    const WireTrace::Hold hold(trace_);
     if (!open_) open();
     if (!open_) return;
     const int timeout_ms = read_timeout_for(1, kFlushTimeoutMs);
     std::uint8_t discard = 0;
     for (int i = 0; i < kMaxDiscardBytes; ++i) {
-        if (backend_->read_bytes(&discard, 1, timeout_ms) <= 0) break;
+        if (device_read(&discard, 1, timeout_ms) <= 0) break;
     }
 }
 
 void serial::discard_waiting() {
+    const WireTrace::Hold hold(trace_);
     if (!open_) open();
     if (!open_) return;
     std::uint8_t discard[256];
     for (int total = 0; total < kMaxDiscardBytes;) {
-        const long got = backend_->read_bytes(discard, sizeof discard, 0);
+        const long got = device_read(discard, sizeof discard, 0);
         if (got <= 0) break;
         total += static_cast<int>(got);
     }
 }
 
 void serial::set_port(const std::string& name) {
+    const WireTrace::Hold hold(trace_);
     close();
+    if (trace_ && name != port_name_) trace_->changed("port", "\"" + trace_text(name) + "\"");
     port_name_ = name;
 }
 
 void serial::set_baud(std::uint32_t baud) {
+    const WireTrace::Hold hold(trace_);
     close();
+    if (trace_ && baud != baud_) trace_->changed("baud", std::to_string(baud));
     baud_ = baud;
 }
 
@@ -204,7 +256,12 @@ void serial::set_baud(std::uint32_t baud) {
 // no new descriptor. Closing here would drop DTR and RTS (HUPCL) and raise
 // them again at the next open: a glitch for a transceiver keyed by RTS or a
 // board reset by DTR, several times per firmware block.
-void serial::set_timeout(std::uint32_t read_timeout_ms) { read_timeout_ms_ = read_timeout_ms; }
+void serial::set_timeout(std::uint32_t read_timeout_ms) {
+    if (trace_ && read_timeout_ms != read_timeout_ms_) {
+        trace_->changed("timeout", std::to_string(read_timeout_ms) + "ms");
+    }
+    read_timeout_ms_ = read_timeout_ms;
+}
 
 void serial::list_ports(std::vector<std::string>& list) const {
     list.clear();

@@ -11,6 +11,7 @@
 
 #include "common/reporter.h"
 #include "serial/serial_backend.h"
+#include "serial/wire_trace.h"
 
 class serial {
 public:
@@ -53,6 +54,12 @@ public:
     int open_error() const { return open_error_; }
     const std::string& port_name() const { return port_name_; }
 
+    // Records everything that passes from now on in `trace`; no trace stops
+    // recording. The trace is given back by the last one holding it: an
+    // operation still under way keeps it until its end is recorded.
+    void set_trace(std::shared_ptr<WireTrace> trace) { trace_ = std::move(trace); }
+    const std::shared_ptr<WireTrace>& trace() const { return trace_; }
+
     // The device path a port name stands for: "/dev/NAME", or the name as it
     // stands when it holds a slash.
     static std::string device_name(const std::string& port_name);
@@ -62,6 +69,11 @@ public:
     void list_ports(std::vector<std::string>& list) const;
 
 private:
+    // The device calls that move bytes or RTS, each recorded in the trace.
+    long device_read(std::uint8_t* buffer, std::size_t count, int timeout_ms);
+    long device_write(const std::uint8_t* data, std::size_t count, int timeout_ms);
+    void device_rts(bool on);
+
     Reporter& out_;
     std::string port_name_;
     std::uint32_t baud_ = 115200;
@@ -69,6 +81,7 @@ private:
     int open_error_ = 0;
     std::uint32_t read_timeout_ms_;
     std::unique_ptr<SerialBackend> backend_;
+    std::shared_ptr<WireTrace> trace_;
 };
 
 // A controller that never stops talking must not hold a caller in a discard

@@ -107,6 +107,7 @@ struct SimController::Impl {
     std::vector<SimFrame> frames;
     std::vector<Command> commands;
     std::string received;
+    std::string sent;
 
     // --- faults ---
     std::function<std::optional<std::string>(const std::string&)> responder;
@@ -234,6 +235,7 @@ struct SimController::Impl {
                 line_free = next_due + byte_time() * (w - 1);
                 next_due = line_free + byte_time();
             }
+            sent.append(c.bytes, out_pos, static_cast<std::size_t>(w));
             out_pos += static_cast<std::size_t>(w);
             if (out_pos == c.bytes.size()) {
                 queued_bytes -= c.bytes.size();
@@ -678,6 +680,12 @@ void SimController::clear_log() {
     impl_->frames.clear();
     impl_->commands.clear();
     impl_->received.clear();
+    impl_->sent.clear();
+}
+
+std::string SimController::sent() const {
+    std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
+    return impl_->sent;
 }
 
 int SimController::eeprom(int address) const {

@@ -88,6 +88,8 @@ public:
     std::vector<Command> commands() const;
     // Every byte received since the start or the last clear_log().
     std::string received() const;
+    // Every byte that went out to the tool since then.
+    std::string sent() const;
     void clear_log();
     int eeprom(int address) const;
     void set_eeprom(int address, int value);  // values above 255 allowed
