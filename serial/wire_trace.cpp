@@ -13,7 +13,18 @@ constexpr int kTimeWidth = 10;
 
 // Each quote of a quoted value is a field boundary for the reader, so the
 // text form never holds one.
-bool shown_as_is(std::uint8_t b) { return b >= 0x20 && b <= 0x7E && b != '<' && b != '"'; }
+bool shown_as_is(std::uint8_t b) { return b >= 0x20 && b <= 0x7E && b != '"'; }
+
+bool is_upper_hex(std::uint8_t b) { return (b >= '0' && b <= '9') || (b >= 'A' && b <= 'F'); }
+
+// Whether the three bytes at `next` would make a '<' before them read as one
+// of the escapes <CR>, <LF> or <XX>. Only then is the '<' itself escaped, so
+// the common "<- " of reply lines stays as it is.
+bool looks_escaped(const std::uint8_t* next, std::size_t left) {
+    if (left < 3 || next[2] != '>') return false;
+    if ((next[0] == 'C' && next[1] == 'R') || (next[0] == 'L' && next[1] == 'F')) return true;
+    return is_upper_hex(next[0]) && is_upper_hex(next[1]);
+}
 
 void append_hex(std::string& out, std::uint8_t b) {
     out += kHexDigits[b >> 4];
@@ -23,7 +34,7 @@ void append_hex(std::string& out, std::uint8_t b) {
 void append_text(std::string& out, const std::uint8_t* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint8_t b = bytes[i];
-        if (shown_as_is(b)) {
+        if (shown_as_is(b) && !(b == '<' && looks_escaped(bytes + i + 1, count - i - 1))) {
             out += static_cast<char>(b);
         } else if (b == '\r') {
             out += "<CR>";
@@ -113,7 +124,9 @@ std::optional<std::string> bytes_of_trace_text(std::string_view text) {
                    hex_value(rest[2]) >= 0) {
             bytes += static_cast<char>(hex_value(rest[1]) * 16 + hex_value(rest[2]));
         } else {
-            return std::nullopt;
+            bytes += '<';
+            ++i;
+            continue;
         }
         i += 4;
     }

@@ -23,8 +23,9 @@ class Reporter;
 class serial;
 
 // The text form of bytes in a trace: printable ASCII as it stands; CR and LF
-// as <CR> and <LF>; every other byte, and '<' and '"' themselves, as <XX> in
-// hex. So the form holds no quote and can be read back byte for byte.
+// as <CR> and <LF>; every other byte, and '"', as <XX> in hex; '<' as <3C>
+// only where the bytes after it would read as one of these escapes. So the
+// form holds no quote and reads back byte for byte.
 std::string trace_text(const std::uint8_t* bytes, std::size_t count);
 std::string trace_text(std::string_view bytes);
 // The bytes of a text in that form; no value when it is not in that form.

@@ -40,9 +40,18 @@ TEST(TraceText, EveryByteReadsBackAndQuotesNeverAppear) {
     EXPECT_EQ(text.find('"'), std::string::npos);
     EXPECT_EQ(bytes_of_trace_text(text), all);
 
-    EXPECT_EQ(trace_text(std::string("#1A\r\n\0<\"~\x7f\xff", 11)),
-              "#1A<CR><LF><00><3C><22>~<7F><FF>");
-    for (const char* bad : {"<C", "<zz>", "<cr>", "a\tb", "x\"y", "<0d>"}) {
+    EXPECT_EQ(trace_text(std::string("#1A\r\n\0\"~\x7f\xff", 10)), "#1A<CR><LF><00><22>~<7F><FF>");
+    // A '<' stays as it is unless what follows would read as an escape.
+    EXPECT_EQ(trace_text("<- 001<<\r<CR><0A><0a>"), "<- 001<<<CR><3C>CR><3C>0A><0a>");
+    EXPECT_EQ(bytes_of_trace_text("<- 001<<<CR><3C>CR><3C>0A><0a><"), "<- 001<<\r<CR><0A><0a><");
+    // Every byte pair and triple after a '<' reads back, whatever it is.
+    for (int a = 0; a < 256; ++a) {
+        for (const char* tail : {"CR>", "LF>", "0A>", "<CR", "x>", ""}) {
+            const std::string bytes = "<" + std::string(1, static_cast<char>(a)) + tail;
+            EXPECT_EQ(bytes_of_trace_text(trace_text(bytes)), bytes) << a << tail;
+        }
+    }
+    for (const char* bad : {"a\tb", "x\"y", "\x80"}) {
         EXPECT_FALSE(bytes_of_trace_text(bad)) << bad;
     }
 }
@@ -158,6 +167,7 @@ TEST_F(TracedPort, OperationsNestAndKeepTheirTraceWhenTracingStops) {
     ASSERT_EQ(back.kinds(), expected);
     EXPECT_EQ(back.records[0].fields, "script");
     EXPECT_EQ(back.records[1].fields, "script-line \"line 1: #1A <22>x<22>\"");
+    EXPECT_TRUE(back.records[2].fields.ends_with("us \"<- 001A\"")) << back.records[2].fields;
     const auto line_end = parse_mark(back.records[2]);
     ASSERT_TRUE(line_end);
     EXPECT_EQ(line_end->operation, "script-line");
@@ -285,7 +295,7 @@ const char* const kSample =
     "        10 begin script-line \"line 1: #1A\"\n"
     "        20 tx 4/4 3us 23 31 41 0D \"#1A<CR>\"\n"
     "        30 rx 1/1 5us 41 \"A\"\n"
-    "        40 end script-line done 30us \"<3C>- A\"\n"
+    "        40 end script-line done 30us \"<- A\"\n"
     "garbage here\n"
     "        50 begin script-line \"line 2: #1B\"\n"
     "        60 tx 4/4 3us 23 31 42 0D \"#1B<CR>\"\n"
