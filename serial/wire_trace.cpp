@@ -1,5 +1,6 @@
 #include "serial/wire_trace.h"
 
+#include <charconv>
 #include <exception>
 #include <utility>
 
@@ -9,7 +10,7 @@
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-constexpr int kTimeWidth = 10;
+constexpr std::size_t kTimeWidth = 10;
 
 // Each quote of a quoted value is a field boundary for the reader, so the
 // text form never holds one.
@@ -24,6 +25,20 @@ bool looks_escaped(const std::uint8_t* next, std::size_t left) {
     if (left < 3 || next[2] != '>') return false;
     if ((next[0] == 'C' && next[1] == 'R') || (next[0] == 'L' && next[1] == 'F')) return true;
     return is_upper_hex(next[0]) && is_upper_hex(next[1]);
+}
+
+// Numbers go straight into the record: a read of one byte makes a record,
+// and a temporary string for each number would cost more than the write.
+void append_number(std::string& out, long long value, std::size_t width = 0) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    const std::size_t n = static_cast<std::size_t>(end - digits);
+    if (n < width) out.append(width - n, ' ');
+    out.append(digits, n);
+}
+
+long long micros_of(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(d).count();
 }
 
 void append_hex(std::string& out, std::uint8_t b) {
@@ -188,8 +203,8 @@ bool WireTrace::open_part(TraceFile& file, int part, std::string& error) {
 bool WireTrace::next_part(std::string& error) {
     const std::string next = part_path(path_, part_ + 1);
     TraceFile next_file;
-    std::string ending = std::to_string(micros(Clock::now()));
-    if (ending.size() < kTimeWidth) ending.insert(0, kTimeWidth - ending.size(), ' ');
+    std::string ending;
+    append_number(ending, static_cast<long long>(micros(Clock::now())), kTimeWidth);
     ending += " note ";
     append_quoted(ending, "continued in " + next);
     ending += '\n';
@@ -219,9 +234,7 @@ std::uint64_t WireTrace::micros(Clock::time_point t) const {
 }
 
 std::string& WireTrace::record(const char* kind, Clock::time_point at) {
-    const std::string time = std::to_string(micros(at));
-    if (time.size() < kTimeWidth) pending_.append(kTimeWidth - time.size(), ' ');
-    pending_ += time;
+    append_number(pending_, static_cast<long long>(micros(at)), kTimeWidth);
     pending_ += ' ';
     pending_ += kind;
     return pending_;
@@ -281,11 +294,11 @@ void WireTrace::transfer(Direction direction, long result, std::size_t asked,
     const std::size_t count = result > 0 ? static_cast<std::size_t>(result) : 0;
     r.reserve(r.size() + 40 + 4 * count);
     r += ' ';
-    r += std::to_string(result);
+    append_number(r, result);
     r += '/';
-    r += std::to_string(asked);
+    append_number(r, static_cast<long long>(asked));
     r += ' ';
-    r += std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(now - began).count());
+    append_number(r, micros_of(now - began));
     r += "us";
     for (std::size_t i = 0; i < count; ++i) {
         r += ' ';
@@ -299,8 +312,14 @@ void WireTrace::transfer(Direction direction, long result, std::size_t asked,
 
 void WireTrace::timed_out(long got, std::size_t asked, int limit_ms) {
     if (failed_) return;
-    record("timeout") += ' ' + std::to_string(got) + '/' + std::to_string(asked) + ' ' +
-                         std::to_string(limit_ms) + "ms\n";
+    std::string& r = record("timeout");
+    r += ' ';
+    append_number(r, got);
+    r += '/';
+    append_number(r, static_cast<long long>(asked));
+    r += ' ';
+    append_number(r, limit_ms);
+    r += "ms\n";
     flush();
 }
 
@@ -326,7 +345,7 @@ void WireTrace::end(const std::string& operation, const std::string& result, Clo
     r += ' ';
     r += one_word(result);
     r += ' ';
-    r += std::to_string(std::chrono::duration_cast<std::chrono::microseconds>(took).count());
+    append_number(r, micros_of(took));
     r += "us ";
     append_quoted(r, text);
     r += '\n';

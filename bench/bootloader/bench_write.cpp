@@ -10,11 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "quiet_reporter.h"
 #include "bootloader/bootloader.h"
 #include "firmware/flashmem.h"
+#include "quiet_reporter.h"
 #include "serial/serial.h"
 #include "sim/sim.h"
+#include "trace_option.h"
 
 namespace {
 
@@ -57,7 +58,7 @@ struct Window : BootloaderContext {
 
 double LineSeconds(double bytes) { return bytes * 10.0 / kBaud; }
 
-bool Run(bool usb) {
+bool Run(bool usb, const TraceOption& traced) {
     SimConfig config;
     config.start_in_bootloader = true;
     config.bootloader_version = "02";
@@ -65,6 +66,7 @@ bool Run(bool usb) {
     SimController sim(config);
     WriteReporter out;
     serial port(out, sim.path(), kReadTimeoutMs);
+    traced.attach(port, usb ? "write-usb" : "write");
     Window window;
     window.usb = usb;
 
@@ -102,9 +104,10 @@ bool Run(bool usb) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const TraceOption traced(argc, argv);
     std::printf("1536-byte mode, full image (86 data frames), simulator paced at %u baud\n", kBaud);
-    const bool plain = Run(false);
-    const bool pieces = Run(true);
+    const bool plain = Run(false, traced);
+    const bool pieces = Run(true, traced);
     return plain && pieces ? 0 : 1;
 }

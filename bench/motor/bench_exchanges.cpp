@@ -18,10 +18,11 @@
 #include <cstdio>
 #include <string>
 
-#include "quiet_reporter.h"
 #include "motor/motor_com.h"
+#include "quiet_reporter.h"
 #include "serial/serial.h"
 #include "sim/sim.h"
+#include "trace_option.h"
 
 namespace {
 
@@ -93,7 +94,8 @@ void print(const char* name, const Figures& f) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const TraceOption traced(argc, argv);
     QuietReporter out;
     std::printf("%d \"(E\" exchanges through motor_com\n\n", kExchanges);
 
@@ -104,6 +106,7 @@ int main() {
     {
         SimController sim;
         serial port(out, sim.path(), 100);
+        traced.attach(port, "unpaced");
         motor_com motor(port);
         port.open();
         unpaced = measure([&motor](int a) { return motor.query_number("(E" + std::to_string(a)); });
@@ -120,6 +123,7 @@ int main() {
         SimController sim(config);
         serial port(out, sim.path(), 100);
         port.set_baud(kBaud);
+        traced.attach(port, "paced");
         motor_com motor(port);
         port.open();
         paced = measure([&motor](int a) { return motor.query_number("(E" + std::to_string(a)); });
