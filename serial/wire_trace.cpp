@@ -203,8 +203,10 @@ bool WireTrace::open_part(TraceFile& file, int part, std::string& error) {
 bool WireTrace::next_part(std::string& error) {
     const std::string next = part_path(path_, part_ + 1);
     TraceFile next_file;
+    // Stamped as the last record before it, so that the time never goes
+    // back from one part to the next.
     std::string ending;
-    append_number(ending, static_cast<long long>(micros(Clock::now())), kTimeWidth);
+    append_number(ending, static_cast<long long>(written_stamp_), kTimeWidth);
     ending += " note ";
     append_quoted(ending, "continued in " + next);
     ending += '\n';
@@ -234,7 +236,8 @@ std::uint64_t WireTrace::micros(Clock::time_point t) const {
 }
 
 std::string& WireTrace::record(const char* kind, Clock::time_point at) {
-    append_number(pending_, static_cast<long long>(micros(at)), kTimeWidth);
+    last_stamp_ = micros(at);
+    append_number(pending_, static_cast<long long>(last_stamp_), kTimeWidth);
     pending_ += ' ';
     pending_ += kind;
     return pending_;
@@ -387,6 +390,7 @@ void WireTrace::write_out(const std::string& text) {
         return;
     }
     part_size_ += text.size();
+    written_stamp_ = last_stamp_;
 }
 
 // --- TraceOperation ---

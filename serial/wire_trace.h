@@ -129,6 +129,8 @@ private:
     std::uint64_t header_size_ = 0;
     std::size_t note_room_ = 0;  // the most the note that ends a part takes
     std::string pending_;
+    std::uint64_t last_stamp_ = 0;     // of the latest record made
+    std::uint64_t written_stamp_ = 0;  // of the latest record in the file
     int holds_ = 0;
     bool told_new_part_ = false;
     bool failed_ = false;

@@ -226,6 +226,11 @@ TEST(TraceParts, ATraceGoesOnInNumberedFilesAndReadsBackWhole) {
     EXPECT_TRUE(back.summary.problems.empty());
     EXPECT_EQ(back.bytes("tx"), sent);
     EXPECT_EQ(back.header.size(), 4u) << "the header of the first part only";
+    std::uint64_t before = 0;
+    for (const auto& r : back.records) {
+        EXPECT_LE(before, r.time_us) << "time never goes back, also from part to part";
+        before = r.time_us;
+    }
 
     // A new trace in the same place leaves the old parts behind but never
     // reads them as its own.
