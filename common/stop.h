@@ -15,6 +15,9 @@ inline std::string stopped_line(const std::string& what, const std::string& cons
     return line;
 }
 
+// True for a line made by stopped_line.
+inline bool is_stopped_line(const std::string& line) { return line.starts_with("Stopped: "); }
+
 // True, after reporting the stop line, when the operation should end now.
 inline bool stop_here(Reporter& out, const std::string& what, const std::string& consequence = {}) {
     if (!out.stop_requested()) return false;

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/reporter.h"
+#include "common/stop.h"
 #include "serial/serial.h"
 
 namespace {
@@ -408,8 +409,17 @@ TraceOperation::TraceOperation(std::shared_ptr<WireTrace> trace, std::string nam
     trace_->begin(name_, detail);
 }
 
+void TraceOperation::set_text(const std::string& text) {
+    if (!trace_) return;
+    text_ = text;
+    // A stopped routine still returns its failure afterwards; support needs
+    // to tell an interruption from a fault.
+    if (is_stopped_line(text)) stopped_ = true;
+}
+
 TraceOperation::~TraceOperation() {
     if (!trace_) return;
+    if (stopped_) result_ = "stopped";
     if (std::uncaught_exceptions() > exceptions_) result_ = "exception";
     trace_->end(name_, result_, WireTrace::Clock::now() - started_, text_);
 }

@@ -149,13 +149,12 @@ public:
     TraceOperation& operator=(const TraceOperation&) = delete;
 
     // One word: "ok", "failed", or a front end's own word. "done" when the
-    // operation gives no verdict; "exception" when it ends by one.
+    // operation gives no verdict; "exception" when it ends by one; "stopped"
+    // once it has shown its stop line, whatever it reports after that.
     void set_result(std::string word) { result_ = std::move(word); }
     void set_result(bool ok) { result_ = ok ? "ok" : "failed"; }
     // The line that tells the outcome as the user saw it; the last one counts.
-    void set_text(const std::string& text) {
-        if (trace_) text_ = text;
-    }
+    void set_text(const std::string& text);
     bool active() const { return trace_ != nullptr; }
 
 private:
@@ -165,4 +164,5 @@ private:
     std::string text_;
     WireTrace::Clock::time_point started_;
     int exceptions_ = 0;
+    bool stopped_ = false;
 };

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QMenu>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTimer>
 #include <fstream>
 
 #include "support/trace_support.h"
@@ -111,6 +113,31 @@ TEST(WindowTrace, AWriteFromTheFirmwareTabEndsWithItsVerdict) {
                                                "begin write", "end write failed " + failure};
     EXPECT_EQ(marks(back), expected);
     EXPECT_EQ(back.bytes("tx"), b.sim.received());
+}
+
+TEST(WindowTrace, AnOperationStoppedByClosingTheWindowEndsAsStopped) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    ScratchDir dir;
+    b.dialogs.file_answers.push_back(dir.file("stop.trace"));
+    w.TraceSerialLine1->trigger();
+    b.sim.set_silent(true);
+    b.dialogs.file_answers.push_back(dir.file("eeprom.eed"));
+    const bool quit_on_close = QApplication::quitOnLastWindowClosed();
+    QApplication::setQuitOnLastWindowClosed(false);
+    w.show();
+    QTimer::singleShot(300, &w, [&] { w.close(); });
+    // Only a safety net for a dump that would not end.
+    QTimer::singleShot(6000, &w, [&] { w.port().set_port("0"); });
+    w.btnDumpEEProm->click();
+    QApplication::setQuitOnLastWindowClosed(quit_on_close);
+    const std::string stopped = "Stopped: the dump was interrupted, no file was written";
+    ASSERT_EQ(b.last_line(), stopped);
+    w.TraceSerialLine1->trigger();
+
+    const ReadBack back = read_back(dir.file("stop.trace"));
+    const std::vector<std::string> expected = {"begin dump", "end dump stopped " + stopped};
+    EXPECT_EQ(marks(back), expected);
 }
 
 }  // namespace

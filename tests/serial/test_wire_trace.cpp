@@ -6,7 +6,9 @@
 
 #include <fstream>
 #include <stdexcept>
+#include <vector>
 
+#include "common/stop.h"
 #include "pty.h"
 #include "serial/serial.h"
 #include "serial/trace_reader.h"
@@ -179,16 +181,31 @@ TEST_F(TracedPort, OperationsNestAndKeepTheirTraceWhenTracingStops) {
     EXPECT_EQ(outer_end->text, "not seen by anyone");
 }
 
-TEST_F(TracedPort, AnOperationEndedByAnExceptionSaysSo) {
+TEST_F(TracedPort, AnOperationEndedByAStopOrAnExceptionSaysSo) {
     try {
         TraceOperation op(port, "dump");
         op.set_result(true);
         throw std::runtime_error("boom");
     } catch (const std::runtime_error&) {
     }
+    {
+        // A stopped routine reports its failure after the stop line, and a
+        // front end may show more lines; the stop is what support must see.
+        TraceOperation op(port, "write");
+        op.set_text(stopped_line("the firmware write"));
+        op.set_result(false);
+        op.set_text("Error: Firmware write failed");
+    }
+    {
+        TraceOperation op(port, "console");
+        op.set_text("Stopped at the motor's request");  // a reply, not the stop line
+    }
     const ReadBack back = stop_and_read();
-    ASSERT_GE(back.records.size(), 2u);
+    ASSERT_GE(back.records.size(), 6u);
     EXPECT_EQ(parse_mark(back.records[1])->result, "exception");
+    EXPECT_EQ(parse_mark(back.records[3])->result, "stopped");
+    EXPECT_EQ(parse_mark(back.records[3])->text, "Error: Firmware write failed");
+    EXPECT_EQ(parse_mark(back.records[5])->result, "done");
 }
 
 TEST(TraceParts, ATraceGoesOnInNumberedFilesAndReadsBackWhole) {
@@ -242,6 +259,29 @@ TEST(TraceParts, ATraceGoesOnInNumberedFilesAndReadsBackWhole) {
     const ReadBack fresh = read_back(path);
     EXPECT_EQ(fresh.summary.parts.size(), 1u);
     EXPECT_EQ(fresh.bytes("tx"), "new");
+}
+
+// The size that users are told about, with records as large as a read of a
+// whole dump.
+TEST(TraceParts, A64MiBPartGoesOnInTheNextFileAndTheUserIsToldOnce) {
+    ScratchDir dir;
+    Recorder rec;
+    const std::string path = dir.file("big.trace");
+    const std::vector<std::uint8_t> block(64 * 1024, 0x5A);
+    {
+        auto trace = start(path, &rec);
+        while (trace->part() < 2) {
+            trace->transfer(WireTrace::Direction::rx, static_cast<long>(block.size()), block.size(),
+                            WireTrace::Clock::now(), block.data());
+            ASSERT_FALSE(trace->failed());
+        }
+    }
+    EXPECT_LE(file_size(path), WireTrace::kPartBytes);
+    EXPECT_GT(file_size(path), WireTrace::kPartBytes - 300 * 1024);
+    EXPECT_GT(file_size(WireTrace::part_path(path, 2)), 0u);
+    ASSERT_EQ(rec.lines.size(), 1u);
+    EXPECT_EQ(rec.lines[0], "Trace: " + path + " has reached 64 MiB; the trace goes on in " +
+                                dir.file("big.2.trace") + " and further numbered files");
 }
 
 TEST(TraceParts, PartNames) {

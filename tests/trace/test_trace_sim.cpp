@@ -3,8 +3,14 @@
 // and sent, in calls bracketed by RTS and inside their operation's marks.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "bootloader/bootloader.h"
@@ -105,6 +111,89 @@ TEST_P(TracedWrite, TheTraceHoldsWhatTheControllerReceivedAndSent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, TracedWrite, ::testing::Values("02", "01", "4J"));
+
+// A program killed in the middle of a write: what it recorded stays whole, and
+// the trace lacks at most the one call that was under way.
+TEST(TracedWrite, AProgramKilledMidWriteLeavesAReadableTrace) {
+    ScratchDir dir;
+    const std::string path = dir.file("killed.trace");
+    TestWindow window;
+    FirmwareImage image = TestImage();
+    WriteLines(dir.file("fw.hex"), HexLinesOf(image));
+    OpenHex(dir.file("fw.hex"), image, window);
+
+    // The writer is forked before the simulator's threads exist, and learns
+    // the simulator's port through a pipe.
+    int to_child[2];
+    ASSERT_EQ(::pipe(to_child), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(to_child[1]);
+        std::string port_path;
+        char c = 0;
+        while (::read(to_child[0], &c, 1) == 1) port_path += c;
+        std::string error;
+        Recorder rec;
+        // The paced simulator takes a whole frame's line time to acknowledge.
+        serial port(rec, port_path, 150);
+        port.set_trace(WireTrace::start(path, {"test 1", nullptr, WireTrace::kPartBytes}, error));
+        if (!port.trace()) ::_exit(2);
+        TraceOperation op(port, "write");
+        op.set_result(WriteFirmware(port, image, rec, window));
+        // The write was meant to be cut short; the parent shows why it was not.
+        for (const auto& line : rec.lines) std::fprintf(stderr, "writer: %s\n", line.c_str());
+        ::_exit(3);
+    }
+    ::close(to_child[0]);
+    SimConfig config;
+    config.start_in_bootloader = true;
+    config.pace_baud = 115200;
+    SimController sim(config);
+    ASSERT_EQ(::write(to_child[1], sim.path().data(), sim.path().size()),
+              static_cast<ssize_t>(sim.path().size()));
+    ::close(to_child[1]);
+
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (sim.frames().size() < 3 && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer ended by itself: " << status;
+    // The bytes the writer had handed to the line reach the simulator still.
+    std::size_t seen = 0;
+    do {
+        seen = sim.received().size();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    } while (sim.received().size() != seen);
+
+    std::ifstream file(path, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.back(), '\n') << "a record was cut in two";
+
+    const ReadBack back = read_back(path);
+    EXPECT_TRUE(back.summary.read);
+    EXPECT_TRUE(back.summary.problems.empty()) << back.summary.problems.front();
+    EXPECT_FALSE(back.summary.ended);
+    EXPECT_TRUE(back.of_kind("end").empty());
+    ASSERT_EQ(back.of_kind("begin").size(), 1u);
+
+    const std::string sent = back.bytes("tx");
+    const std::string received = sim.received();
+    ASSERT_GE(sim.frames().size(), 3u);
+    ASSERT_LE(sent.size(), received.size());
+    EXPECT_EQ(received.substr(0, sent.size()), sent);
+    // Frames follow the version query; at most the frame under way is missing.
+    std::size_t largest = 0;
+    for (const SimFrame& f : sim.frames()) largest = std::max(largest, f.length);
+    EXPECT_LE(received.size() - sent.size(), largest);
+    EXPECT_GE(back.of_kind("tx").size(), 3u);
+    const std::string got = back.bytes("rx");
+    EXPECT_EQ(sim.sent().substr(0, got.size()), got);
+}
 
 // The window as a script run sees it.
 class Host : public ScriptHost {
