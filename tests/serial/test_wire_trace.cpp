@@ -88,6 +88,9 @@ TEST_F(TracedPort, RecordsTheCallsTheirBytesAndTheLinesStates) {
     port.set_baud(57600);  // no change: nothing to record
     port.set_timeout(20);
     ASSERT_EQ(port.read(reply, 1), 0);
+    // A new time-out on an open port is a setting of the next read, no reopening.
+    port.set_timeout(5);
+    ASSERT_EQ(port.read(reply, 1), 0);
     port.close();
 
     const ReadBack back = stop_and_read();
@@ -98,9 +101,9 @@ TEST_F(TracedPort, RecordsTheCallsTheirBytesAndTheLinesStates) {
     EXPECT_EQ(back.header[0], "# kfu wire trace, format 1");
     EXPECT_EQ(back.header[1], "# program test 1");
 
-    const std::vector<std::string> expected = {"open",    "rts",     "tx",    "rts", "rx",
-                                               "timeout", "close",   "set",   "set", "open",
-                                               "rx",      "timeout", "close", "note"};
+    const std::vector<std::string> expected = {"open",  "rts", "tx",      "rts",   "rx",  "timeout",
+                                               "close", "set", "set",     "open",  "rx",  "timeout",
+                                               "set",   "rx",  "timeout", "close", "note"};
     EXPECT_EQ(back.kinds(), expected);
     const auto& r = back.records;
     EXPECT_EQ(r[0].fields, "\"" + pty.path() + "\" baud=115200 timeout=100ms");
@@ -109,7 +112,9 @@ TEST_F(TracedPort, RecordsTheCallsTheirBytesAndTheLinesStates) {
     EXPECT_EQ(r[7].fields, "baud=57600");
     EXPECT_EQ(r[8].fields, "timeout=20ms");
     EXPECT_EQ(r[9].fields, "\"" + pty.path() + "\" baud=57600 timeout=20ms");
-    EXPECT_EQ(r[13].fields, "\"trace ended\"");
+    EXPECT_EQ(r[12].fields, "timeout=5ms");
+    EXPECT_EQ(r[14].fields, "0/1 15ms");
+    EXPECT_EQ(r[16].fields, "\"trace ended\"");
 
     // The write as sent, in hex and as text.
     EXPECT_TRUE(r[2].fields.starts_with("6/6 ")) << r[2].fields;
