@@ -726,7 +726,7 @@ void SimController::set_responder(std::function<std::optional<std::string>(const
     impl_->responder = std::move(f);
 }
 
-void SimController::emit(const std::string& bytes) {
+void SimController::send_raw(const std::string& bytes) {
     std::lock_guard<std::recursive_mutex> lock(impl_->mutex);
     impl_->queue(bytes, Clock::now());
     impl_->wake();

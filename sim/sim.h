@@ -105,7 +105,7 @@ public:
     void set_responder(std::function<std::optional<std::string>(const std::string& command)> f);
 
     // --- spontaneous output and faults ---
-    void emit(const std::string& bytes);   // raw bytes, as a debug line would come
+    void send_raw(const std::string& bytes);  // raw bytes, as a debug line would come
     // `line` is sent as it stands (include its CR); a period of 0 stops it.
     void set_debug_every(std::chrono::milliseconds period, const std::string& line);
     void set_silent(bool silent);          // receive everything, answer nothing

@@ -130,7 +130,7 @@ TEST(MainWindow, ShiftEnterInTheScriptViewStartsARealLine) {
 TEST(Console, SendShowsTheReplyAndClearsOnRequest) {
     WindowBench b;
     Tmain_window& w = *b.w;
-    b.sim.emit("stale bytes\r");
+    b.sim.send_raw("stale bytes\r");
     QTest::qWait(50);
     w.cmbCommand->setEditText("A");
     w.BtnCmd->click();
@@ -298,7 +298,7 @@ TEST(DebugLog, LinesArriveOnePerTickWhileTheBoxIsChecked) {
     WindowBench b;
     Tmain_window& w = *b.w;
     b.sim.set_silent(true);
-    b.sim.emit("abc\rdef\r");
+    b.sim.send_raw("abc\rdef\r");
     w.DebugLogCheckBox->click();
     EXPECT_TRUE(w.DebugLogTimer->isActive());
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.lines().size() >= 2; }, 3000));

@@ -98,7 +98,7 @@ const std::vector<std::string> kProgram{"(J4660", "(J153208", "(J262145", "(J393
 TEST_F(LineTest, UploadSendsEveryLineBetweenOpeningAndClosing) {
     Start(3);
     window.java = kProgram;
-    sim->emit("003stale\r");  // left over from earlier: discarded, never shown
+    sim->send_raw("003stale\r");  // left over from earlier: discarded, never shown
 
     EXPECT_TRUE(UploadProgram(*port, *motor, rec, window));
 

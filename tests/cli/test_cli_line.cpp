@@ -59,7 +59,7 @@ TEST_F(LineCommands, HelpListsTheExitCodesAndAUsageErrorCanBeJson) {
 TEST_F(LineCommands, SendPrintsEachReplyAsTheConsoleShowsIt) {
     SimController sim;
     // Stale bytes from before the command must not be taken for its reply.
-    sim.emit("001junk\r");
+    sim.send_raw("001junk\r");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const KfuRun run = RunKfu({"send", "-p", sim.path(), ":baud", "(E5", "VER"});
     EXPECT_EQ(run.exit_code, 0) << run.err;

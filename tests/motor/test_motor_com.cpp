@@ -87,7 +87,7 @@ TEST(MotorCom, NumbersInReplies) {
 
 TEST(MotorCom, ReplyWithoutCrEndsAtTheTimeOut) {
     Bench b(plain_ids(), 50);
-    b.sim.emit("1A");
+    b.sim.send_raw("1A");
     const auto start = Clock::now();
     EXPECT_EQ(b.motor.read_reply(), "A");
     const auto waited = Clock::now() - start;
@@ -106,7 +106,7 @@ TEST(MotorCom, LongReplyIsCutAndTheRestStays) {
     Bench b;
     std::string long_line;
     for (int i = 0; i < 300; ++i) long_line += static_cast<char>('a' + i % 26);
-    b.sim.emit(long_line);
+    b.sim.send_raw(long_line);
     EXPECT_EQ(b.motor.read_reply(), long_line.substr(0, 256));
     EXPECT_EQ(b.motor.read_reply(), long_line.substr(256));
 }
@@ -115,7 +115,7 @@ TEST(MotorCom, GarbageAndSplitReplies) {
     Bench b;
     // Nothing is discarded before a query: a stray line is read as the reply,
     // and the real reply is the next one.
-    b.sim.emit(std::string("\x01\xFFjunk\0\r", 8));
+    b.sim.send_raw(std::string("\x01\xFFjunk\0\r", 8));
     EXPECT_EQ(b.motor.query("(E5"), std::string("\x01\xFFjunk\0", 7));
     EXPECT_EQ(b.motor.read_reply(), "+5");
 

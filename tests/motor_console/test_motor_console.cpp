@@ -41,7 +41,7 @@ void settle() { std::this_thread::sleep_for(50ms); }
 
 TEST(Console, DiscardsStaleBytesThenShowsTheReplyOnly) {
     Bench b;
-    b.sim.emit("stale\r123");
+    b.sim.send_raw("stale\r123");
     settle();
     EXPECT_EQ(send_console_command(b.port, b.motor, b.out, "A", true), "A");
     EXPECT_EQ(b.out.lines, std::vector<std::string>{"A"});
@@ -50,7 +50,7 @@ TEST(Console, DiscardsStaleBytesThenShowsTheReplyOnly) {
 
     // Without events (the Enter key) nothing runs in between.
     b.out = Recorder{};
-    b.sim.emit("more");
+    b.sim.send_raw("more");
     settle();
     b.motor.set_id(0);
     send_console_command(b.port, b.motor, b.out, "", false);
@@ -147,7 +147,7 @@ TEST_F(CommandList, LoadedFileIsNotReadAgainButTypedTextsReturnWhenItIsGone) {
 TEST(LinkTest, TestShowsTheReplyWithoutLineFeedsAndNuls) {
     Bench b;
     b.sim.set_silent(true);
-    b.sim.emit(std::string("a\nb\0c\r", 6));
+    b.sim.send_raw(std::string("a\nb\0c\r", 6));
     settle();
     test_connection(b.port, b.out, "1");
     EXPECT_EQ(b.out.last(), "<- abc\r");
@@ -189,7 +189,7 @@ TEST(DebugLog, OneLinePerTickAndPartialLinesAtTheEnd) {
     Bench b;
     b.sim.set_silent(true);
     TickTimer timer;
-    b.sim.emit("abc\rdef\r\nghi");
+    b.sim.send_raw("abc\rdef\r\nghi");
     settle();
     debug_log_tick(b.port, b.out, timer.control);
     EXPECT_EQ(b.out.lines, std::vector<std::string>{"DEBUG: abc"});
@@ -207,7 +207,7 @@ TEST(DebugLog, OneLinePerTickAndPartialLinesAtTheEnd) {
 TEST(DebugLog, EndlessLineEndsTheTick) {
     Bench b;
     b.sim.set_silent(true);
-    b.sim.emit(std::string(kMaxDebugLineBytes + 10, 'x'));
+    b.sim.send_raw(std::string(kMaxDebugLineBytes + 10, 'x'));
     settle();
     TickTimer timer;
     debug_log_tick(b.port, b.out, timer.control);

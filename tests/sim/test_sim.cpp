@@ -339,7 +339,7 @@ TEST(Sim, ReplyFaults) {
 TEST(Sim, SpontaneousOutputAndLineSettings) {
     SimController sim;
     RawLine line(sim.path());
-    sim.emit(std::string("\0dbg\n\r", 6));
+    sim.send_raw(std::string("\0dbg\n\r", 6));
     EXPECT_EQ(line.read(6), std::string("\0dbg\n\r", 6));
 
     sim.set_debug_every(20ms, "tick\r");
