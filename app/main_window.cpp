@@ -67,7 +67,7 @@ QList<QWidget*> release_controls(const Tmain_window& w) {
 }
 
 Tmain_window::Tmain_window(Dialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), FirmwareImage(std::make_unique<::FirmwareImage>()), dialogs_(dialogs) {
+    : QMainWindow(parent), firmware_image(std::make_unique<FirmwareImage>()), dialogs_(dialogs) {
     setObjectName("main_window");
     setWindowTitle("Korvane Firmware Utility 1.36");
     create_controls();
@@ -104,7 +104,7 @@ void Tmain_window::FormCreate() {
     Message->clear();
     cmbCommand->setEditText(QString());
 
-    FillImage(*FirmwareImage);
+    FillImage(*firmware_image);
     port_ = std::make_unique<serial>(*this, PortName, 100);
     std::vector<std::string> ports;
     port_->list_ports(ports);

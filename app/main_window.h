@@ -69,7 +69,7 @@ public:
     std::string FirmwareFileName;
     std::string ScriptLogName;
     bool ScriptRepeating = false;
-    std::unique_ptr<::FirmwareImage> FirmwareImage;
+    std::unique_ptr<FirmwareImage> firmware_image;
     LineGuard Guard;
 
     serial& port() { return *port_; }

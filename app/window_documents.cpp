@@ -50,7 +50,7 @@ void Tmain_window::Open1Click() {
             FirmwareFileName = *path;
             PageControl->setCurrentWidget(FirmwareTab);
             if (!lines->empty()) {
-                ReportHexLoad(LoadHexDocument(*FirmwareImage, *lines), *this);
+                ReportHexLoad(LoadHexDocument(*firmware_image, *lines), *this);
                 AutoFlashButton->setEnabled(true);
             }
             break;

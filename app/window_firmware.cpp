@@ -44,8 +44,8 @@ private:
 void Tmain_window::write_firmware() {
     on_line("the firmware write", LineUse::Click, [this] {
         WindowBootloaderContext context(*this);
-        operation_result(FirmwareWriteAllowed(*FirmwareImage, *this) &&
-                         WriteFirmware(*port_, *FirmwareImage, *this, context));
+        operation_result(FirmwareWriteAllowed(*firmware_image, *this) &&
+                         WriteFirmware(*port_, *firmware_image, *this, context));
         context.switch_off_debug_log();
     });
 }
@@ -60,7 +60,7 @@ void Tmain_window::upload_program() {
 void Tmain_window::AutoFlashButtonClick() {
     on_line("AutoFlash", LineUse::Click, [this] {
         WindowBootloaderContext context(*this);
-        ::AutoFlashButtonClick(*port_, *motor_, *FirmwareImage, *this, context);
+        ::AutoFlashButtonClick(*port_, *motor_, *firmware_image, *this, context);
     });
 }
 

@@ -65,7 +65,7 @@ TEST(Documents, OpeningAHexFileEnablesWriteAndAutoFlashAndWriteWorks) {
     EXPECT_TRUE(w.ActionBtn->isEnabled());
     EXPECT_TRUE(w.AutoFlashButton->isEnabled());
     EXPECT_FALSE(w.Save->isEnabled());
-    EXPECT_EQ(w.FirmwareImage->bytes[0], 0x01);
+    EXPECT_EQ(w.firmware_image->bytes[0], 0x01);
 
     w.DebugLogCheckBox->setChecked(true);
     w.ActionBtn->click();
