@@ -25,10 +25,6 @@ const char* Unfinished(bool started) {
     return started ? "the firmware on the controller is incomplete" : "nothing was written";
 }
 
-std::string Shown(const std::uint8_t* bytes, std::size_t count) {
-    return bytes_to_text(bytes, count);
-}
-
 std::string Hex5(std::uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%05X", static_cast<unsigned>(value));
@@ -89,7 +85,7 @@ bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& ou
             port.write(frame.data(), frame.size());
             const Ack ack = ReadAck(port, out, "USB1");
             if (ack.code() != 'k' && ack.code() != 'b' && ack.code() != 'i') {
-                out.message("Error during autoclear " + Shown(ack.bytes, 1));
+                out.message("Error during autoclear " + bytes_to_text(ack.bytes, 1));
                 ReportSilence(ack.count, out);
                 return false;
             }
@@ -98,9 +94,9 @@ bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& ou
             WriteFrame(port, frame, window.usb_compatibility());
             const Ack ack = ReadAck(port, out, "USB2");
             if (ack.code() != 'k' && ack.code() != 'b' && ack.code() != 'i') {
-                out.message("<-    >" + Shown(ack.bytes, 1) + "< >" + std::to_string(ack.count) +
-                            "< >" + std::to_string(w) + "<");
-                out.message("Error during Write " + Shown(ack.bytes, 2));
+                out.message("<-    >" + bytes_to_text(ack.bytes, 1) + "< >" +
+                            std::to_string(ack.count) + "< >" + std::to_string(w) + "<");
+                out.message("Error during Write " + bytes_to_text(ack.bytes, 2));
                 ReportSilence(ack.count, out);
                 return false;
             }
@@ -130,7 +126,7 @@ bool Write96(serial& port, const FirmwareImage& image, int motor, Reporter& out)
             port.write(frame.data(), frame.size());
             const Ack ack = ReadAck(port, out, nullptr);
             if (ack.code() != 'C' && ack.code() != 'b') {
-                out.message("Error during autoclear " + Shown(ack.bytes, 1));
+                out.message("Error during autoclear " + bytes_to_text(ack.bytes, 1));
                 ReportSilence(ack.count, out);
                 return false;
             }
@@ -139,7 +135,7 @@ bool Write96(serial& port, const FirmwareImage& image, int motor, Reporter& out)
             port.write(frame.data(), frame.size());
             const Ack ack = ReadAck(port, out, nullptr);
             if (ack.code() != 'Y' && ack.code() != 'b') {
-                out.message("Error during Write " + Shown(ack.bytes, 2));
+                out.message("Error during Write " + bytes_to_text(ack.bytes, 2));
                 ReportSilence(ack.count, out);
                 return false;
             }
