@@ -99,7 +99,7 @@ void TCommDialog::FormCreate() {
 void TCommDialog::BitBtnOkClick() {
     main_.SetComPort(ComPortComboBox->currentText().toStdString());
     if (!apply_port_settings(main_.port(), to_bytes(BaudrateComboBox->currentText()),
-                             to_bytes(TimeoutComboBox->currentText()), main_.ConfiguredTimeout)) {
+                             to_bytes(TimeoutComboBox->currentText()))) {
         main_.dialogs().box(this, "Could not open COM-Port", "Info", BoxIcon::Information);
     }
     accept();

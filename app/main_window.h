@@ -64,7 +64,6 @@ public:
 
     // --- state shared by the subsystems ---
     std::string PortName;
-    int ConfiguredTimeout = 0;
     bool CommandListLoaded = false;
     std::string FirmwareFileName;
     std::string ScriptLogName;

@@ -4,7 +4,7 @@
 #include "serial/serial.h"
 
 bool apply_port_settings(serial& port, const std::string& baud_text,
-                         const std::string& timeout_text, int& configured_timeout) {
+                         const std::string& timeout_text) {
     port.set_baud(static_cast<std::uint32_t>(read_integer_or(baud_text, 115200)));
     // A negative time-out would wrap to weeks of waiting per read, so it is
     // refused like text that is no number at all.
@@ -12,7 +12,6 @@ bool apply_port_settings(serial& port, const std::string& baud_text,
     const bool usable = timeout && *timeout >= 0;
     port.set_timeout(usable ? static_cast<std::uint32_t>(*timeout) : 100u);
     if (!usable) return false;
-    configured_timeout = *timeout;
     port.open();
     return true;
 }

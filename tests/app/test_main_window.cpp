@@ -79,7 +79,6 @@ TEST(MainWindow, StartsWithNamedControlsFirstPortAndMotorOne) {
     EXPECT_EQ(w.DebugLogTimer->interval(), 200);
     EXPECT_FALSE(w.poll_timer->isActive() || w.DebugLogTimer->isActive() || w.cmdTimer->isActive());
     EXPECT_EQ(w.ProgressBar->maximum(), 255);
-    EXPECT_EQ(w.ConfiguredTimeout, 0);
     EXPECT_EQ(w.cmbCommand->count(), 1);  // the empty text, with no command list file here
     EXPECT_TRUE(w.Message->toPlainText().isEmpty());
 }
@@ -373,7 +372,7 @@ TEST(PortDialog, ShownModallyOnceAtFirstShowingWithThePortSelected) {
     b.w->show();
     QTest::qWait(50);
     EXPECT_EQ(b.dialogs.modal_runs.size(), 1u);
-    EXPECT_EQ(b.w->ConfiguredTimeout, 0);
+    EXPECT_EQ(b.w->port().get_timeout(), 20u);  // the bench's, untouched without OK
 }
 
 TEST(PortDialog, FirstRunOkThenEnterShowsTheControllersReply) {
@@ -384,7 +383,7 @@ TEST(PortDialog, FirstRunOkThenEnterShowsTheControllersReply) {
     b.w->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !b.dialogs.modal_runs.empty(); }, 2000));
     EXPECT_TRUE(b.w->port().is_open());
-    EXPECT_EQ(b.w->ConfiguredTimeout, 100);
+    EXPECT_EQ(b.w->port().get_timeout(), 100u);
     click_for_focus(b.w->cmbCommand);
     type_keys("VER");
     press_key(Qt::Key_Return);
@@ -415,7 +414,6 @@ TEST(PortDialog, OkAppliesTheSettingsOrSaysItCouldNotOpen) {
     EXPECT_TRUE(w.port().is_open());
     EXPECT_EQ(w.port().get_baud(), 19200u);
     EXPECT_EQ(w.port().get_timeout(), 30u);
-    EXPECT_EQ(w.ConfiguredTimeout, 30);
     EXPECT_TRUE(QTest::qWaitFor([&] { return b.sim.line_baud() == 19200u; }, 1000));
     EXPECT_TRUE(b.dialogs.boxes.empty());
 
@@ -427,13 +425,12 @@ TEST(PortDialog, OkAppliesTheSettingsOrSaysItCouldNotOpen) {
     EXPECT_EQ(b.dialogs.boxes[0].caption, "Info");
     EXPECT_FALSE(w.port().is_open());
     EXPECT_EQ(w.port().get_timeout(), 100u);
-    EXPECT_EQ(w.ConfiguredTimeout, 30);
     EXPECT_FALSE(d.isVisible());
 
     w.SelectComPort1Click();
     d.TimeoutComboBox->setEditText("10");
     d.BitBtnCancel->click();
-    EXPECT_EQ(w.ConfiguredTimeout, 30);
+    EXPECT_EQ(w.port().get_timeout(), 100u);            // Cancel applies nothing
     EXPECT_EQ(d.TimeoutComboBox->currentText(), "10");  // kept for the next showing
 }
 
