@@ -10,21 +10,13 @@
 #include <QStyle>
 #include <vector>
 
+#include "app/controls.h"
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "motor/port_settings.h"
 #include "serial/serial.h"
 
 namespace {
-
-QComboBox* editable_combo(const char* name, QWidget* parent) {
-    auto* c = new QComboBox(parent);
-    c->setObjectName(name);
-    c->setEditable(true);
-    c->setInsertPolicy(QComboBox::NoInsert);
-    c->setCompleter(nullptr);
-    return c;
-}
 
 QLabel* label(const char* name, const char* caption, QWidget* buddy, QWidget* parent) {
     auto* l = new QLabel(caption, parent);

@@ -4,12 +4,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QFont>
 #include <QFontDatabase>
-#include <QEvent>
 #include <QGridLayout>
-#include <QKeyEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/controls.h"
 #include "app/dialogs.h"
 #include "app/main_window.h"
 
@@ -78,15 +79,6 @@ QCheckBox* check(const char* name, const char* caption, bool checked, QWidget* p
 
 QPushButton* button(const char* name, const char* caption, QWidget* parent) {
     return named(new QPushButton(caption, parent), name);
-}
-
-QComboBox* editable_combo(const char* name, QWidget* parent) {
-    auto* c = named(new QComboBox(parent), name);
-    c->setEditable(true);
-    c->setInsertPolicy(QComboBox::NoInsert);
-    // Typed text is sent as typed; completing it from the list would change it.
-    c->setCompleter(nullptr);
-    return c;
 }
 
 QWidget* page(QTabWidget* tabs, const char* name, const char* caption) {
