@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/ascii.h"
+
 namespace {
 
 constexpr std::uint64_t kConfigurationAddress = 0x1F00000;
@@ -98,13 +100,10 @@ std::string Plural(std::size_t n, const char* one, const char* many) {
 
 DocumentKind KindOfFile(std::string_view file_name) {
     if (file_name.size() < 4) return DocumentKind::None;
-    std::string ending(file_name.substr(file_name.size() - 4));
-    for (char& c : ending) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    if (ending == ".HEX") return DocumentKind::Hex;
-    if (ending == ".PRG") return DocumentKind::Prg;
-    if (ending == ".CFG") return DocumentKind::Cfg;
+    const std::string ending = ascii_lower(std::string(file_name.substr(file_name.size() - 4)));
+    if (ending == ".hex") return DocumentKind::Hex;
+    if (ending == ".prg") return DocumentKind::Prg;
+    if (ending == ".cfg") return DocumentKind::Cfg;
     return DocumentKind::None;
 }
 

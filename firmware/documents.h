@@ -15,8 +15,8 @@
 
 enum class DocumentKind { None, Hex, Prg, Cfg };
 
-// By the last four characters of the name, upper-cased: ".HEX", ".PRG",
-// ".CFG". A shorter name is none of them.
+// By the last four characters of the name, in either letter case: ".hex",
+// ".prg", ".cfg". A shorter name is none of them.
 DocumentKind KindOfFile(std::string_view file_name);
 
 // Documents are read whole into memory, so anything larger than this is

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "common/ascii.h"
 #include "common/reporter.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
@@ -12,10 +13,8 @@
 namespace {
 
 bool same_ignoring_case(const std::string& a, const std::string& b) {
-    auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-               return lower(static_cast<unsigned char>(x)) == lower(static_cast<unsigned char>(y));
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return ascii_lower(x) == ascii_lower(y);
            });
 }
 

@@ -2,14 +2,9 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
 #include "common/int_text.h"
 #include "serial/serial.h"
-
-namespace {
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-}  // namespace
 
 void motor_com::set_id(int id) { id_ = std::clamp(id, 0, 255); }
 

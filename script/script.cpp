@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/ascii.h"
 #include "common/int_text.h"
 #include "common/stop.h"
 #include "motor/motor_com.h"
@@ -15,13 +16,6 @@ namespace {
 constexpr int kRunTimeoutMs = 200;
 constexpr int kDefaultWaitMs = 100;
 const char* const kRunName = "the script";
-
-std::string lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
-}
 
 bool begins_with(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -88,7 +82,7 @@ int ScriptRunner::ExecuteScriptLine(const std::string& line, int index) {
         if (host_.save_log_checked()) log.write(text);
     };
 
-    const std::string keyword_line = lower(line);
+    const std::string keyword_line = ascii_lower(line);
     if (begins_with(keyword_line, "#motor")) {
         const std::string number = trim_script_text(line.substr(6));
         host_.set_motor_id_text(number);

@@ -8,13 +8,12 @@
 #include <system_error>
 #include <vector>
 
+#include "common/ascii.h"
 #include "serial/serial.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // ttyS2 before ttyS10: runs of digits compare by value, everything else by
 // character.

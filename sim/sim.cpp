@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,9 +17,9 @@
 #include <mutex>
 #include <set>
 #include <stdexcept>
-#include <sys/stat.h>
 #include <thread>
 
+#include "common/ascii.h"
 #include "common/int_text.h"
 #include "firmware/flashmem.h"
 
@@ -44,7 +45,7 @@ struct Chunk {
 };
 
 bool all_digits(const std::string& s) {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !s.empty() && std::all_of(s.begin(), s.end(), is_digit);
 }
 
 std::string three_digits(int id) {
@@ -284,7 +285,7 @@ struct SimController::Impl {
                 state = State::Body;
                 return;
             }
-            if (c >= '0' && c <= '9') {
+            if (is_digit(c)) {
                 target += c;
                 if (target.size() > 9) state = State::Idle;
                 return;
