@@ -215,11 +215,19 @@ bool Tmain_window::on_line(const std::string& who, LineUse use,
     {
         LineGuard::Hold hold(Guard, who);
         TraceOperation operation(*port_, trace_name(who));
+        // Reset even when the action throws, and before the operation ends: a
+        // tick flag left set would have every later click that meets a busy
+        // line wait for it instead of being refused.
+        struct Reset {
+            Tmain_window& w;
+            ~Reset() {
+                w.tick_on_line_ = false;
+                w.operation_ = nullptr;
+            }
+        } reset{*this};
         if (operation.active()) operation_ = &operation;
         tick_on_line_ = use == LineUse::Tick;
         action();
-        tick_on_line_ = false;
-        operation_ = nullptr;
     }
     if (port_->trace() && port_->trace()->failed()) stop_trace(false);
     while (!deferred_.empty() && !Guard.busy()) {

@@ -1,8 +1,8 @@
 // The main window offscreen, talking to the simulated controller.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <termios.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <stdexcept>
 #include <thread>
 
 #include "app/comm_dialog.h"
@@ -335,6 +336,27 @@ TEST(LineGuard, AClickDuringABackgroundTickRunsRightAfterIt) {
     });
     EXPECT_EQ(b.sim.received(), "#1A\r");
     EXPECT_EQ(b.last_line(), "A");
+}
+
+TEST(LineGuard, AnActionThatThrowsLeavesTheLineAsItWas) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    w.cmbCommand->setEditText("A");
+    EXPECT_THROW(w.on_line("the debug log", Tmain_window::LineUse::Tick,
+                           [] { throw std::runtime_error("lost device"); }),
+                 std::runtime_error);
+    EXPECT_FALSE(w.Guard.busy());
+
+    // The next operation runs, and a click meeting it is refused as ever
+    // rather than held back as if a background tick were under way.
+    bool ran = w.on_line("the firmware write", Tmain_window::LineUse::Click, [&] {
+        w.BtnCmd->click();
+        EXPECT_EQ(b.sim.received(), "");
+    });
+    EXPECT_TRUE(ran);
+    EXPECT_EQ(b.last_line(), "Busy: the firmware write is still using the serial line");
+    QTest::qWait(100);
+    EXPECT_EQ(b.sim.received(), "");
 }
 
 // The pty's settings as another program would find them.
