@@ -199,6 +199,12 @@ private:
     void FormCreate();
     void FormDestroy();
     void create_controls();
+    void create_pages();
+    void create_config_page();
+    void create_message_area();
+    void create_bottom_panel();
+    void create_timers();
+    void create_file_dialogs();
     void create_menu();
     void connect_handlers();
     void send_command(bool run_events);

@@ -106,6 +106,22 @@ void Tmain_window::create_controls() {
     Splitter1->setChildrenCollapsible(false);
     column->addWidget(Splitter1, 1);
 
+    create_pages();
+    create_message_area();
+
+    BottomPanel = named(new QWidget(client), "BottomPanel");
+    BottomPanel->setFixedHeight(105);
+    column->addWidget(BottomPanel);
+
+    create_bottom_panel();
+
+    create_timers();
+    create_file_dialogs();
+}
+
+// The tabs: the three document views and the dump buttons, with the port
+// release box in the tab bar's corner.
+void Tmain_window::create_pages() {
     PageControl = named(new QTabWidget(Splitter1), "PageControl");
     FirmwareTab = page(PageControl, "FirmwareTab", "Firmware");
     JavaTab = page(PageControl, "JavaTab", "Java");
@@ -120,6 +136,26 @@ void Tmain_window::create_controls() {
     Java_View->setReadOnly(true);
     (new QVBoxLayout(JavaTab))->addWidget(Java_View);
 
+    create_config_page();
+
+    btnDumpEEProm = button("btnDumpEEProm", "EEProm Dump", tabMaintenance);
+    btnCoreDump = button("btnCoreDump", "Core Dump", tabMaintenance);
+    btnBootCrash = button("btnBootCrash", "Bootloader Crash Dump", tabMaintenance);
+    auto* dumps = new QVBoxLayout(tabMaintenance);
+    for (QPushButton* b : {btnDumpEEProm, btnCoreDump, btnBootCrash}) {
+        b->setFixedWidth(160);
+        dumps->addWidget(b);
+    }
+    dumps->addStretch(1);
+
+    disconnectComCheckBox =
+        check("disconnectComCheckBox", "Com Port freigeben", false, PageControl);
+    PageControl->setCornerWidget(disconnectComCheckBox, Qt::TopRightCorner);
+    PageControl->setCurrentWidget(FirmwareTab);
+}
+
+// The script view and the check boxes of a script run below it.
+void Tmain_window::create_config_page() {
     Config_View = memo("Config_View", ConfigTab);
     Config_View->setTabChangesFocus(false);
     Config_View->installEventFilter(new PlainLineBreaks(Config_View));
@@ -138,22 +174,10 @@ void Tmain_window::create_controls() {
     config_column->setSpacing(0);
     config_column->addWidget(Config_View, 1);
     config_column->addWidget(Panel1);
+}
 
-    btnDumpEEProm = button("btnDumpEEProm", "EEProm Dump", tabMaintenance);
-    btnCoreDump = button("btnCoreDump", "Core Dump", tabMaintenance);
-    btnBootCrash = button("btnBootCrash", "Bootloader Crash Dump", tabMaintenance);
-    auto* dumps = new QVBoxLayout(tabMaintenance);
-    for (QPushButton* b : {btnDumpEEProm, btnCoreDump, btnBootCrash}) {
-        b->setFixedWidth(160);
-        dumps->addWidget(b);
-    }
-    dumps->addStretch(1);
-
-    disconnectComCheckBox =
-        check("disconnectComCheckBox", "Com Port freigeben", false, PageControl);
-    PageControl->setCornerWidget(disconnectComCheckBox, Qt::TopRightCorner);
-    PageControl->setCurrentWidget(FirmwareTab);
-
+// The progress bar and the message area, below the tabs in the splitter.
+void Tmain_window::create_message_area() {
     auto* lower = named(new QWidget(Splitter1), "MessageArea");
     auto* lower_column = new QVBoxLayout(lower);
     lower_column->setContentsMargins(0, 0, 0, 0);
@@ -174,11 +198,10 @@ void Tmain_window::create_controls() {
     Splitter1->setSizes({193, 573 - 193 - 3 - 105});
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
+}
 
-    BottomPanel = named(new QWidget(client), "BottomPanel");
-    BottomPanel->setFixedHeight(105);
-    column->addWidget(BottomPanel);
-
+// The command box, the motor number and the action buttons.
+void Tmain_window::create_bottom_panel() {
     cmbCommand = editable_combo("cmbCommand", BottomPanel);
     cmbCommand->setAccessibleName("cmbCommand");
     BtnCmd = button("BtnCmd", "Send Command", BottomPanel);
@@ -217,14 +240,18 @@ void Tmain_window::create_controls() {
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     grid->setColumnStretch(2, 1);
+}
 
+void Tmain_window::create_timers() {
     poll_timer = named(new QTimer(this), "poll_timer");
     poll_timer->setInterval(kPollIntervalMs);
     DebugLogTimer = named(new QTimer(this), "DebugLogTimer");
     DebugLogTimer->setInterval(200);
     cmdTimer = named(new QTimer(this), "cmdTimer");
     cmdTimer->setInterval(1000);
+}
 
+void Tmain_window::create_file_dialogs() {
     OpenFirmwareDialog = new FileDialogSettings(
         this, "OpenFirmwareDialog",
         "Korvane files| *.hex;*.prg;*.cfg|Java Program|*.prg|Intel hex file|*.hex|"
