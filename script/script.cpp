@@ -37,6 +37,56 @@ std::string between(const std::string& text, std::size_t from, std::size_t to) {
     return text.substr(from + 1, to - from - 1);
 }
 
+// Where the block opened at line `index` ends: the index of its "#}" line
+// (-1 when there is none), or the first nested if-line without its "{".
+struct BlockEnd {
+    int closing = -1;
+    int broken_at = -1;
+};
+
+BlockEnd find_block_end(ScriptHost& host, int index) {
+    BlockEnd end;
+    int depth = 1;
+    for (int i = index + 1; i < host.line_count() && end.closing < 0; ++i) {
+        const std::string inner = trim_script_text(host.line(i));
+        if (begins_with(inner, "#if")) {
+            if (inner.back() != '{') {
+                end.broken_at = i;
+                return end;
+            }
+            ++depth;
+        } else if (begins_with(inner, "#}")) {
+            if (--depth == 0) end.closing = i;
+        }
+    }
+    return end;
+}
+
+// "#ifXX(command, value){": the command to query and the value to compare
+// its reply with.
+struct IfCondition {
+    std::string command;
+    std::string value_text;
+};
+
+IfCondition read_condition(const std::string& line) {
+    const std::size_t open_at = line.find('(');
+    const std::size_t comma_at = line.find(',');
+    const std::size_t close_at = line.find(')');
+    return {trim_script_text(between(line, open_at, comma_at)),
+            drop_one_plus(trim_script_text(between(line, comma_at, close_at)))};
+}
+
+// Whether the comparison the if-line names holds; no value for a name it
+// does not know.
+std::optional<bool> compare(const std::string& line, std::int32_t number, std::int32_t value) {
+    if (begins_with(line, "#iflt")) return number < value;
+    if (begins_with(line, "#ifgt")) return number > value;
+    if (begins_with(line, "#ifeq")) return number == value;
+    if (begins_with(line, "#ifneq")) return number != value;
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string trim_script_text(const std::string& text) {
@@ -122,25 +172,11 @@ int ScriptRunner::run_if_line(const std::string& line, int index, ScriptLog& log
 
     // Find the closing line before anything is sent, so that a broken nested
     // block stops the run whatever the condition turns out to be.
-    int closing = -1;
-    int depth = 1;
-    for (int i = index + 1; i < host_.line_count() && closing < 0; ++i) {
-        const std::string inner = trim_script_text(host_.line(i));
-        if (begins_with(inner, "#if")) {
-            if (inner.back() != '{') return missing_brace(i);
-            ++depth;
-        } else if (begins_with(inner, "#}")) {
-            if (--depth == 0) closing = i;
-        }
-    }
+    const BlockEnd end = find_block_end(host_, index);
+    if (end.broken_at >= 0) return missing_brace(end.broken_at);
 
-    const std::size_t open_at = line.find('(');
-    const std::size_t comma_at = line.find(',');
-    const std::size_t close_at = line.find(')');
-    const std::string command = trim_script_text(between(line, open_at, comma_at));
-    const std::string value_text =
-        drop_one_plus(trim_script_text(between(line, comma_at, close_at)));
-
+    const IfCondition condition = read_condition(line);
+    const std::string& command = condition.command;
     if (host_.log_send_checked()) out_.message("-> " + command);
     entry("->" + command);
     const std::string reply = motor_.query(command);
@@ -151,26 +187,17 @@ int ScriptRunner::run_if_line(const std::string& line, int index, ScriptLog& log
     const std::string number_text = drop_one_plus(
         trim_script_text(reply.size() > command.size() ? reply.substr(command.size()) : ""));
     const std::int32_t number = script_integer(number_text);
-    const std::int32_t value = script_integer(value_text);
+    const std::int32_t value = script_integer(condition.value_text);
 
-    bool holds = false;
-    if (begins_with(line, "#iflt")) {
-        holds = number < value;
-    } else if (begins_with(line, "#ifgt")) {
-        holds = number > value;
-    } else if (begins_with(line, "#ifeq")) {
-        holds = number == value;
-    } else if (begins_with(line, "#ifneq")) {
-        holds = number != value;
-    } else {
+    const std::optional<bool> holds = compare(line, number, value);
+    if (!holds) {
         out_.message("Unkown IF Statement type in Line: " + std::to_string(index));
         return -1;
     }
-
-    entry(holds ? "if-result: true" : "if-result: false");
-    if (holds) return index + 1;
+    entry(*holds ? "if-result: true" : "if-result: false");
+    if (*holds) return index + 1;
     // Without a closing line there is nothing to skip to: the pass ends.
-    return closing >= 0 ? closing : std::max(host_.line_count(), index + 1);
+    return end.closing >= 0 ? end.closing : std::max(host_.line_count(), index + 1);
 }
 
 bool ScriptRunner::RunConfigScript(int start) {
