@@ -201,13 +201,6 @@ int ScriptRunner::run_if_line(const std::string& line, int index, ScriptLog& log
 }
 
 bool ScriptRunner::RunConfigScript(int start) {
-    if (running_) {
-        // Events run between lines, so a second click can arrive mid-run; two
-        // runs would interleave their commands and share one log file.
-        out_.message("Error: A script is already running");
-        return false;
-    }
-    running_ = true;
     UnansweredLines = 0;
     FirstUnansweredLine = -1;
 
@@ -233,7 +226,6 @@ bool ScriptRunner::RunConfigScript(int start) {
     } catch (...) {
         if (error.empty()) error = "Unknown error while ending the script";
     }
-    running_ = false;
     if (!error.empty()) out_.box(error, "Error", BoxIcon::Error);
     return completed && error.empty();
 }

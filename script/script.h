@@ -98,15 +98,14 @@ public:
     // Never throws: an error ends the run and is shown in an error box. A
     // stop request ends it between lines or passes, with the stop line.
     // True when the run came to its end; false when a directive, an error
-    // or a stop ended it.
+    // or a stop ended it. Events run between lines; whoever lets them run
+    // keeps a second run from starting meanwhile (the window's line guard).
     bool RunConfigScript(int start);
 
     // Command lines of the last run that got no reply at all, and the index
     // of the first of them.
     int UnansweredLines = 0;
     int FirstUnansweredLine = -1;
-
-    bool running() const { return running_; }
 
 private:
     int run_if_line(const std::string& line, int index, ScriptLog& log);
@@ -119,7 +118,6 @@ private:
     Reporter& out_;
     ScriptHost& host_;
     ScriptLog run_log_;
-    bool running_ = false;
 };
 
 // Removes leading and trailing characters with codes 0 to 32.

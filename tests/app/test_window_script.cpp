@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
+#include <algorithm>
 
 #include "window_bench.h"
 
@@ -40,6 +41,25 @@ TEST(WindowScript, ClosingTheWindowEndsARepeatingRun) {
     EXPECT_FALSE(w.cmdTimer->isActive());
     EXPECT_EQ(w.cmdTimer->interval(), 100);
     EXPECT_EQ(w.port().get_timeout(), 100u);
+    EXPECT_FALSE(w.Guard.busy());
+}
+
+// A script lets events run while it waits, so Write can be clicked again in
+// the middle of a run; a second run must not start and interleave its
+// commands with the first.
+TEST(WindowScript, WriteClickedDuringARunIsRefused) {
+    WindowBench b;
+    Tmain_window& w = *b.w;
+    w.PageControl->setCurrentWidget(w.ConfigTab);
+    w.Config_View->setPlainText("#tm300\nA");
+    QTimer::singleShot(50, &w, [&] { w.ActionBtn->click(); });
+    w.ActionBtn->click();
+
+    EXPECT_EQ(b.sim.received(), "#1A\r");
+    const std::vector<std::string> lines = b.lines();
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "Busy: the script is still using the serial line"),
+        lines.end());
     EXPECT_FALSE(w.Guard.busy());
 }
 

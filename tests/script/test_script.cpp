@@ -248,7 +248,6 @@ TEST_F(ScriptTest, UnreadableNumberEndsTheRunInAnErrorBox) {
         EXPECT_EQ(rec.boxes[0].icon, BoxIcon::Error);
         EXPECT_EQ(port.get_timeout(), c.timeout);
         EXPECT_EQ(sent().size(), 1u) << "B must not be sent";
-        EXPECT_FALSE(runner.running());
     }
     // Both log files were closed with their entries on disk.
     EXPECT_EQ(slurp(dir + "/err.log"),
@@ -387,20 +386,6 @@ TEST_F(ScriptTest, RepeatingStateWithoutALogNameStillAsksForOne) {
     EXPECT_EQ(slurp(dir + "/late.log"), "-> A\r\n<- A\r\n");
 }
 
-TEST_F(ScriptTest, SecondRunDuringARunIsRefused) {
-    host.lines = {"#tm10", "A"};
-    bool tried = false;
-    rec.on_events = [&] {
-        if (tried) return;
-        tried = true;
-        runner.RunConfigScript(0);
-    };
-    runner.RunConfigScript(0);
-    EXPECT_EQ(rec.lines,
-              (Lines{"Error: A script is already running", "== Timer 10", "-> A", "<- A"}));
-    EXPECT_EQ(sent(), (Lines{"1:A"}));
-}
-
 // A controller's reply may hold NUL bytes; the error box quotes it whole.
 TEST(ScriptErrors, TheErrorBoxCarriesTheWholeReply) {
     Recorder rec;
@@ -445,7 +430,6 @@ TEST_F(ScriptTest, AStopEndsARepeatingRun) {
     runner.RunConfigScript(0);
     EXPECT_EQ(sent(), (Lines{"1:C", "1:C"}));
     EXPECT_EQ(rec.last(), "Stopped: the script was interrupted");
-    EXPECT_FALSE(runner.running());
 }
 
 }  // namespace
