@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "common/ascii.h"
+#include "common/text_lines.h"
 
 namespace {
 
@@ -111,21 +112,7 @@ std::optional<std::vector<std::string>> ReadTextLines(const std::string& path,
                                                       std::string* refusal) {
     const std::optional<std::string> text = ReadWholeFile(path, refusal);
     if (!text) return std::nullopt;
-    const std::string_view all(*text);
-    std::vector<std::string> lines;
-    lines.reserve(static_cast<std::size_t>(std::count(all.begin(), all.end(), '\n')) + 1);
-    std::size_t start = 0;
-    while (start < all.size()) {
-        std::size_t end = start;
-        while (end < all.size() && all[end] != '\r' && all[end] != '\n') ++end;
-        if (end == all.size()) {
-            lines.emplace_back(all.substr(start));
-            break;
-        }
-        lines.emplace_back(all.substr(start, end - start));
-        start = end + ((all[end] == '\r' && end + 1 < all.size() && all[end + 1] == '\n') ? 2 : 1);
-    }
-    return lines;
+    return split_lines(*text);
 }
 
 std::vector<std::string> PrgLines(std::string_view bytes) {

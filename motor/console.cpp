@@ -7,6 +7,7 @@
 
 #include "common/ascii.h"
 #include "common/reporter.h"
+#include "common/text_lines.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
 
@@ -36,22 +37,7 @@ bool read_list_file(const std::string& path, std::vector<std::string>& lines) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    lines.clear();
-    std::string line;
-    bool open_line = false;
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        const char c = data[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(line);
-            line.clear();
-            open_line = false;
-            if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
-        } else {
-            line += c;
-            open_line = true;
-        }
-    }
-    if (open_line) lines.push_back(line);
+    lines = split_lines(data);
     return true;
 }
 
