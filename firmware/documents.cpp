@@ -45,11 +45,6 @@ bool IsBlank(std::string_view line) {
     return line.find_first_not_of(" \t") == std::string_view::npos;
 }
 
-std::string_view Field(std::string_view line, std::size_t first, std::size_t length) {
-    if (first >= line.size()) return {};
-    return line.substr(first, length);
-}
-
 // Record types that carry nothing this tool writes: end of file, start
 // segment address, start linear address.
 bool IsHarmlessRecord(std::uint32_t type) { return type == 0x01 || type == 0x03 || type == 0x05; }
@@ -165,23 +160,21 @@ HexLoadReport LoadHexDocument(FirmwareImage& image, const std::vector<std::strin
     for (std::size_t i = 0; i < count; ++i) {
         const std::string& line = lines[i];
         const std::size_t number = i + 1;
-        const int result = ParseHexLine(image, line);
+        HexRecord record;
+        const int result = ParseHexLine(image, line, record);
         ++report.lines_parsed;
-        const auto data_start = [&] {
-            return std::uint64_t{image.upper_address} + HexToInt(Field(line, 3, 4));
-        };
+        const std::uint64_t data_start = std::uint64_t{image.upper_address} + record.address;
         switch (result) {
             case kHexOk:
-                if (HexToInt(Field(line, 7, 2)) == 0x04) {
+                if (record.type == 0x04) {
                     ++report.address_records;
                 } else {
-                    const std::uint64_t start = data_start();
-                    NoteData(report, start, start + HexToInt(Field(line, 1, 2)));
+                    NoteData(report, data_start, data_start + record.count);
                 }
                 break;
             case kHexBeyondImage: {
                 ++report.beyond_image;
-                if (data_start() < kConfigurationAddress) {
+                if (data_start < kConfigurationAddress) {
                     Note(report.dropped, report.first_dropped, number);
                 } else {
                     ++report.configuration_records;
@@ -189,22 +182,19 @@ HexLoadReport LoadHexDocument(FirmwareImage& image, const std::vector<std::strin
                 break;
             }
             case kHexUnsupportedType: {
-                const std::uint32_t type = HexToInt(Field(line, 7, 2));
-                if (type == 0x02) {
-                    if (HexToInt(Field(line, 9, 4)) != 0) {
+                if (record.type == 0x02) {
+                    if (record.value != 0) {
                         Note(report.segment_records, report.first_segment_record, number);
                     }
-                } else if (!IsHarmlessRecord(type)) {
+                } else if (!IsHarmlessRecord(record.type)) {
                     NoteUnreadable(report, number);
                 }
                 break;
             }
-            case kHexDataChecksum: {
-                const std::uint64_t start = data_start();
-                NoteData(report, start, start + HexToInt(Field(line, 1, 2)));
+            case kHexDataChecksum:
+                NoteData(report, data_start, data_start + record.count);
                 NoteUnreadable(report, number);
                 break;
-            }
             default:
                 if (!IsBlank(line)) NoteUnreadable(report, number);
                 break;

@@ -85,30 +85,36 @@ std::uint32_t HexToInt(std::string_view text) {
 }
 
 int ParseHexLine(FirmwareImage& image, std::string_view line) {
+    HexRecord record;
+    return ParseHexLine(image, line, record);
+}
+
+int ParseHexLine(FirmwareImage& image, std::string_view line, HexRecord& record) {
+    record = {};
     if (line.size() < 11) return kHexTooShort;
     if (line[0] != ':') return kHexNoColon;
 
     std::uint32_t sum = 0;
-    const std::uint32_t count = HexToInt(Chars(line, 2, 2));
+    const std::uint32_t count = record.count = HexToInt(Chars(line, 2, 2));
     sum += count;
     if (line.size() < 2 * count + 11) return kHexTruncated;
 
-    const std::uint32_t address = HexToInt(Chars(line, 4, 4));
+    const std::uint32_t address = record.address = HexToInt(Chars(line, 4, 4));
     sum += (address >> 8) + (address & 0xFF);
-    const std::uint32_t type = HexToInt(Chars(line, 8, 2));
+    const std::uint32_t type = record.type = HexToInt(Chars(line, 8, 2));
     sum += type;
 
-    if (type == 0x04) {
+    if (type != 0x00) {
         // The value sits at fixed positions; a count field that says
         // otherwise is not believed.
-        const std::uint32_t value = HexToInt(Chars(line, 10, 4));
+        const std::uint32_t value = record.value = HexToInt(Chars(line, 10, 4));
+        if (type != 0x04) return kHexUnsupportedType;
         sum += (value >> 8) + (value & 0xFF);
         const std::uint32_t checksum = HexToInt(Chars(line, 14, 2));
         if (checksum != (256 - (sum & 0xFF)) % 256) return kHexUpperChecksum;
         image.upper_address = value << 16;
         return kHexOk;
     }
-    if (type != 0x00) return kHexUnsupportedType;
 
     // Widened so that a huge upper address cannot wrap round into the image.
     const std::uint64_t start = std::uint64_t{image.upper_address} + address;

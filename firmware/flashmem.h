@@ -80,8 +80,21 @@ enum HexResult : int {
     kHexUpperChecksum = 7,    // upper address unchanged
 };
 
+// The fields ahead of a record's data, as ParseHexLine read them; a field
+// it did not get to stays 0.
+struct HexRecord {
+    std::uint32_t count = 0;
+    std::uint32_t address = 0;
+    std::uint32_t type = 0;
+    // Records other than data: the four digits where the data begins (the
+    // upper address of type 04, the segment of type 02).
+    std::uint32_t value = 0;
+};
+
 void FillImage(FirmwareImage& image);
 int ParseHexLine(FirmwareImage& image, std::string_view line);
+// The same, and what it read of the record into `record`.
+int ParseHexLine(FirmwareImage& image, std::string_view line, HexRecord& record);
 std::uint32_t HexToInt(std::string_view text);
 
 // Blank tests look at the three data bytes of each word only.
