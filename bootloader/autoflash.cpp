@@ -47,7 +47,7 @@ Started StartBootloader(serial& port, motor_com& motor, Reporter& out) {
     for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
         if (stop_here(out, kAutoFlash)) return Started::Stopped;
         const std::string reply = motor.query("@S");
-        DrainInput(port);
+        port.flush_input(serial::OnReadFailure::Reopen);
         if (reply == "@OK") return Started::Yes;
     }
     return Started::No;

@@ -9,13 +9,6 @@
 
 class serial;
 
-// Throws away whatever the controller still sends, reading single bytes
-// with a 1 ms read time-out, then gives the port back the read time-out it
-// had before. (Putting back the time-out last confirmed in the port dialog
-// instead would leave a port whose dialog was never confirmed at 0 ms, so
-// that the console afterwards misses every reply.)
-void DrainInput(serial& port);
-
 // Sends "#" + the motor text as typed + " " CR and reads the 7-byte
 // version reply into `reply`. Returns the count read (-1 on failure).
 int VersionQuery(serial& port, const std::string& motor_text, std::uint8_t (&reply)[7]);

@@ -71,7 +71,7 @@ bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& ou
                BootloaderContext& window) {
     const char* const mode = "1536 Byte binary mode";
     if (!HasDataFor(image, 2 * kEnd1536Words, mode, out)) return false;
-    DrainInput(port);
+    port.flush_input(serial::OnReadFailure::Reopen);
     out.message(ModeAnnouncement(WriteMode::Binary1536));
     out.set_progress_position(0);
     out.set_progress_max(static_cast<int>(kEnd1536Words));
@@ -101,7 +101,7 @@ bool Write1536(serial& port, const FirmwareImage& image, int motor, Reporter& ou
                 return false;
             }
         }
-        DrainInput(port);
+        port.flush_input(serial::OnReadFailure::Reopen);
         out.set_progress_position(static_cast<int>(w));
         out.repaint_progress();
     }
@@ -180,13 +180,6 @@ bool WriteAscii(serial& port, int motor, Reporter& out, BootloaderContext& windo
 }
 
 }  // namespace
-
-void DrainInput(serial& port) {
-    const std::uint32_t previous = port.get_timeout();
-    port.set_timeout(1);
-    discard_input(port);
-    port.set_timeout(previous);
-}
 
 int VersionQuery(serial& port, const std::string& motor_text, std::uint8_t (&reply)[7]) {
     const std::string query = "#" + motor_text + " \r";

@@ -196,7 +196,10 @@ int serial::read(void* buffer, std::size_t count) {
         return -1;
     }
 
-    const int timeout_ms = read_timeout_for(count, read_timeout_ms_);
+    return read_or_reopen(bytes, count, read_timeout_for(count, read_timeout_ms_));
+}
+
+int serial::read_or_reopen(std::uint8_t* bytes, std::size_t count, int timeout_ms) {
     long got = device_read(bytes, count, timeout_ms);
     if (got >= 0) return as_result(got);
 
@@ -215,14 +218,17 @@ int serial::read_wait_ms(std::size_t count) const {
     return read_timeout_for(count, read_timeout_ms_);
 }
 
-void serial::flush_input() {
+void serial::flush_input(OnReadFailure failure) {
     const WireTrace::Hold hold(trace_);
     if (!open_) open();
     if (!open_) return;
     const int timeout_ms = read_timeout_for(1, kFlushTimeoutMs);
     std::uint8_t discard = 0;
     for (int i = 0; i < kMaxDiscardBytes; ++i) {
-        if (device_read(&discard, 1, timeout_ms) <= 0) break;
+        const long got = failure == OnReadFailure::Reopen
+                             ? read_or_reopen(&discard, 1, timeout_ms)
+                             : device_read(&discard, 1, timeout_ms);
+        if (got <= 0) break;
     }
 }
 

@@ -30,9 +30,15 @@ public:
     // Bytes received (0 after a quiet time-out), or -1. The first `count`
     // bytes of `buffer` are zero-filled first.
     int read(void* buffer, std::size_t count);
-    // Throws away pending input using a 1 ms read time-out; the port's own
-    // read time-out is left as it is.
-    void flush_input();
+    // What a read that fails while input is thrown away does.
+    enum class OnReadFailure {
+        Stop,    // ends the discarding, without a word
+        Reopen,  // as in read(): a line, the port opened anew, one more read
+    };
+    // Throws away pending input: single-byte reads with a 1 ms read time-out
+    // in place of the port's own (which stays as it is) until one brings
+    // nothing, at most kMaxDiscardBytes of them. Opens the port when needed.
+    void flush_input(OnReadFailure failure = OnReadFailure::Stop);
     // Throws away what has already arrived, without waiting for more. Opens
     // the port when needed.
     void discard_waiting();
@@ -73,6 +79,8 @@ private:
     long device_read(std::uint8_t* buffer, std::size_t count, int timeout_ms);
     long device_write(const std::uint8_t* data, std::size_t count, int timeout_ms);
     void device_rts(bool on);
+    // A read with the reopen-and-retry of a failing device.
+    int read_or_reopen(std::uint8_t* bytes, std::size_t count, int timeout_ms);
 
     Reporter& out_;
     std::string port_name_;

@@ -113,7 +113,7 @@ TEST_F(WriteTest, Mode1536SendsDataBlocksAndClearsBlankOnes) {
                              "Warning: 64 words at 0x2B000 ... 0x2B0FF not written (the 1536 Byte "
                              "binary mode writes 0x00000 ... 0x2AFFF)",
                              "Firmware successfully written"}));
-    // The drains give the port back its own read time-out.
+    // The drains leave the port its own read time-out.
     EXPECT_EQ(port->get_timeout(), kReadTimeout);
 }
 
@@ -416,7 +416,7 @@ TEST_F(WriteTest, AsciiModeStopsAtAShortReplyAndClosesThePort) {
 
 // On Linux every close drops DTR and RTS and every open raises them again,
 // which resets boards and keys RS-485 transceivers mid-write; the drains
-// between blocks only change the read time-out.
+// between blocks only read.
 TEST_F(WriteTest, AWholeWriteOpensTheDeviceOnce) {
     Start("02");
     window.usb = true;

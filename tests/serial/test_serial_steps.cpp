@@ -14,6 +14,7 @@ struct Script {
     int open_error = 0;       // errno of a refused open, 0 to accept
     std::string refuse_step;  // the configuration step that fails
     int write_failures = 0;   // leading write_bytes calls that fail
+    int read_failures = 0;    // leading read_bytes calls that fail
     std::vector<std::string> calls;
     std::vector<int> timeouts;
 };
@@ -35,6 +36,10 @@ public:
     void close_device() override { s_.calls.push_back("close"); }
     long read_bytes(std::uint8_t*, std::size_t, int timeout_ms) override {
         s_.timeouts.push_back(timeout_ms);
+        if (s_.read_failures > 0) {
+            --s_.read_failures;
+            return -1;
+        }
         return 0;
     }
     long write_bytes(const std::uint8_t*, std::size_t n, int timeout_ms) override {
@@ -158,6 +163,33 @@ TEST(SerialTimeout, ChangeKeepsThePortOpenAndAppliesToTheNextRead) {
     // The saved settings still come back when the port is finally closed.
     port.close();
     EXPECT_EQ(s.calls, std::vector<std::string>{"restore"});
+}
+
+// Throwing away stale input reads single bytes with a 1 ms time-out either
+// way. A failing read ends it without a word, or (for the drains between
+// firmware blocks) is handled as any read is: the port opened anew and read
+// once more.
+TEST(SerialFlush, AFailingReadEndsItOrReopensThePort) {
+    Script s;
+    Recorder rec;
+    serial port(rec, "ttyS0", 100, std::make_unique<ScriptedBackend>(s));
+    s.read_failures = 1;
+    port.flush_input();
+    EXPECT_TRUE(rec.lines.empty());
+    EXPECT_EQ(s.timeouts, std::vector<int>{11});
+    ASSERT_TRUE(port.is_open());
+
+    s.calls.clear();
+    s.timeouts.clear();
+    s.read_failures = 1;
+    port.flush_input(serial::OnReadFailure::Reopen);
+    EXPECT_EQ(rec.lines, std::vector<std::string>{"Warning: Re-Opening Com port while reading"});
+    EXPECT_EQ(s.timeouts, (std::vector<int>{11, 11}));
+    ASSERT_GE(s.calls.size(), 2u);
+    EXPECT_EQ(s.calls[0], "restore");
+    EXPECT_EQ(s.calls[1], "open");
+    EXPECT_TRUE(port.is_open());
+    EXPECT_EQ(port.get_timeout(), 100u);
 }
 
 }  // namespace
