@@ -64,14 +64,15 @@ bool empty_uart_slot(const fs::path& entry) {
 
 std::vector<std::string> list_serial_ports(const std::string& sysfs_tty_dir) {
     std::vector<std::string> names;
+    // A directory that vanishes or cannot be read while it is listed ends the
+    // list there; what was found so far is still listed.
     std::error_code ec;
-    fs::directory_iterator it(sysfs_tty_dir, ec);
-    if (ec) return names;
-    for (const auto& entry : it) {
-        const fs::path path = entry.path();
+    for (fs::directory_iterator it(sysfs_tty_dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path path = it->path();
         // Virtual terminals, pseudo-terminals and the console have no device
         // link; only ttys with a driver behind them do.
-        if (!fs::exists(path / "device", ec)) continue;
+        std::error_code unreadable;
+        if (!fs::exists(path / "device", unreadable)) continue;
         if (empty_uart_slot(path)) continue;
         names.push_back(path.filename().string());
     }

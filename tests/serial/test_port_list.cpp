@@ -27,12 +27,16 @@ TEST(PortList, DevicesWithADriverInNaturalOrder) {
     fs::create_directory_symlink(driver, tty / "ttyUSB0" / "device");
     fs::create_directories(tty / "ttyUSB1");
     fs::create_directory_symlink(root / "gone", tty / "ttyUSB1" / "device");
+    // A link that cannot be followed at all is skipped; the listing goes on.
+    fs::create_directories(tty / "ttyUSB2");
+    fs::create_symlink(tty / "ttyUSB2" / "device", tty / "ttyUSB2" / "device");
     std::ofstream(tty / "ttyS0" / "type") << "4\n";
     std::ofstream(tty / "ttyS1" / "type") << "0\n";  // a slot with no UART
 
     EXPECT_EQ(list_serial_ports(tty.string()),
               (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS2", "ttyS10", "ttyUSB0"}));
     EXPECT_TRUE(list_serial_ports((root / "none").string()).empty());
+    EXPECT_TRUE(list_serial_ports((tty / "ttyS0" / "type").string()).empty());
     fs::remove_all(root);
 }
 
