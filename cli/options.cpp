@@ -14,7 +14,9 @@ const char* const kFooter = R"(Exit codes:
   1    the controller refused or did not answer
   2    usage error
   3    the port could not be opened or configured
-  4    a file could not be read or written, or holds nothing usable
+  4    a file could not be read or written, or holds nothing usable (also a
+       firmware file the write refuses: no program data, or unreadable lines
+       without --yes)
   130  stopped by Ctrl+C (143: stopped by SIGTERM)
 With --port given more than once, the exit code is the worst of the lines.
 
