@@ -287,8 +287,10 @@ CommandOutcome cmd_doctor(const Options& options, Output& out) {
         LineOutcome line;
         line.port = port;
         {
-            LineSession session(options, port, out, ports.size() > 1 ? port + ": " : std::string());
-            line.exit_code = doctor_line(options, session, line.figures);
+            const bool several = ports.size() > 1;
+            LineSession session(options, port, out, several ? port + ": " : std::string(), several);
+            line.exit_code = session.run_traced(
+                options.command, [&] { return doctor_line(options, session, line.figures); });
             line.lines = session.reporter().lines();
             line.errors = session.reporter().errors();
         }

@@ -26,6 +26,8 @@ CommandOutcome cmd_upload(const Options& options, Output& out);
 CommandOutcome cmd_run(const Options& options, Output& out);
 CommandOutcome cmd_dump(const Options& options, Output& out);
 
+CommandOutcome cmd_trace(const Options& options, Output& out);
+
 // Parses the arguments, runs the command and prints its results (text, or
 // one JSON document with --json). Returns the exit code. `progress` allows
 // the progress bar (the program passes whether stderr is a terminal).

@@ -17,7 +17,7 @@ const std::map<std::string, Command> kCommands = {
     {"flash", cmd_flash},   {"autoflash", cmd_autoflash},
     {"info", cmd_info},     {"clear-eeprom", cmd_clear_eeprom},
     {"upload", cmd_upload}, {"run", cmd_run},
-    {"dump", cmd_dump},
+    {"dump", cmd_dump},     {"trace", cmd_trace},
 };
 
 bool asks_for_json(int argc, const char* const* argv) {

@@ -89,6 +89,10 @@ void AddLineOptions(CLI::App* sub, Options& o, const LineOptions& line) {
             "--no-bootloader-baud", [&o] { o.bootloader_baud = false; },
             "stay at --baud for the bootloader");
     }
+    sub->add_option("--trace", o.trace,
+                    "record what goes over the line in FILE, for support (with several ports, "
+                    "one file per port)")
+        ->type_name("FILE");
     if (line.yes) {
         sub->add_flag("-y,--yes", o.yes,
                       "answer Yes when asked whether to write a file with unreadable lines");
@@ -192,6 +196,21 @@ const CommandEntry kCommandEntrys[] = {
              ->capture_default_str()
              ->check(CLI::Range(1, 255));
      }},
+    {"trace", "print a wire trace, or the part of it one operation or time span holds",
+     [](CLI::App* sub, Options& o) {
+         sub->add_option("FILE", o.file, "the trace's first file")->required();
+         sub->add_option("--op", o.trace_operation,
+                         "only the records from each start of operation NAME to its end")
+             ->type_name("NAME");
+         sub->add_option_function<std::uint64_t>(
+                "--from", [&o](const std::uint64_t& us) { o.trace_from_us = us; },
+                "only records at or after US microseconds into the trace")
+             ->type_name("US");
+         sub->add_option_function<std::uint64_t>(
+                "--to", [&o](const std::uint64_t& us) { o.trace_to_us = us; },
+                "only records at or before US microseconds into the trace")
+             ->type_name("US");
+     }},
     {"doctor", "find out why nothing answers (every port present when --port is not given)",
      [](CLI::App* sub, Options& o) {
          LineOptions line = kSingle;
@@ -250,6 +269,12 @@ ParseResult parse_command_line(int argc, const char* const* argv, Options& o) {
     if (o.ports.size() > 1 && !works_on_several_lines(o.command)) {
         result.exit_code = kExitUsage;
         result.error = "--port may be given only once for " + o.command + "\n";
+        return result;
+    }
+    if (o.command == "trace" && o.trace_from_us && o.trace_to_us &&
+        *o.trace_from_us > *o.trace_to_us) {
+        result.exit_code = kExitUsage;
+        result.error = "--from must not be above --to\n";
         return result;
     }
     if (o.command == "scan" && o.scan_from > o.scan_to) {

@@ -2,6 +2,7 @@
 // The command line of `kfu`: what was asked for, parsed and checked.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ struct Options {
     bool json = false;
     bool quiet = false;
     bool yes = false;
+    // The wire trace of every line the command works on; empty: none.
+    std::string trace;
 
     std::vector<std::string> commands;  // send
     int tries = 0;                      // poll: 0 polls until a device answers
@@ -40,6 +43,10 @@ struct Options {
     std::string output;                 // dump
     int scan_from = 1;
     int scan_to = 255;
+    // trace: the records kept when the trace is read back
+    std::string trace_operation;
+    std::optional<std::uint64_t> trace_from_us;
+    std::optional<std::uint64_t> trace_to_us;
 };
 
 struct ParseResult {

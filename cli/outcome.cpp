@@ -20,18 +20,22 @@ LineOutcome run_line(const Options& options, Output& out, const LineWork& work,
     outcome.port = port;
     const auto started = Clock::now();
     {
-        LineSession session(options, port, out, several ? port + ": " : std::string());
-        try {
-            outcome.exit_code = work(session, outcome);
-        } catch (const std::exception& e) {
-            // One line's trouble must not take the others down with it.
-            session.reporter().error(std::string("unexpected failure: ") + e.what());
-            outcome.exit_code = kExitController;
-        }
-        if (session.reporter().stop_requested()) {
-            session.reporter().error("stopped");
-            outcome.exit_code = stopped_exit_code();
-        }
+        LineSession session(options, port, out, several ? port + ": " : std::string(), several);
+        outcome.exit_code = session.run_traced(options.command, [&] {
+            int code = kExitOk;
+            try {
+                code = work(session, outcome);
+            } catch (const std::exception& e) {
+                // One line's trouble must not take the others down with it.
+                session.reporter().error(std::string("unexpected failure: ") + e.what());
+                code = kExitController;
+            }
+            if (session.reporter().stop_requested()) {
+                session.reporter().error("stopped");
+                code = stopped_exit_code();
+            }
+            return code;
+        });
         outcome.lines = session.reporter().lines();
         outcome.errors = session.reporter().errors();
         // The session closes the port here, which gives the line its settings

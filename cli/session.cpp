@@ -4,11 +4,14 @@
 #include <cstring>
 #include <utility>
 
+#include "cli/outcome.h"
 #include "cli/platform.h"
 #include "common/int_text.h"
+#include "common/version.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
 #include "serial/serial_backend.h"
+#include "serial/wire_trace.h"
 
 namespace cli {
 namespace {
@@ -60,6 +63,7 @@ LineReporter::LineReporter(Output& out, std::string prefix, bool yes)
 
 void LineReporter::message(const std::string& line) {
     lines_.push_back(line);
+    last_said_ = line;
     out_.line(prefix_, line);
 }
 
@@ -69,6 +73,7 @@ void LineReporter::box(const std::string& text, const std::string& caption, BoxI
 
 void LineReporter::error(const std::string& text) {
     errors_.push_back(text);
+    last_said_ = text;
     out_.error(prefix_, text);
 }
 
@@ -130,13 +135,19 @@ void LineReporter::update_progress() {
 }
 
 LineSession::LineSession(const Options& options, std::string port_name, Output& out,
-                         std::string prefix)
+                         std::string prefix, bool several)
     : port_name_(std::move(port_name)),
       reporter_(out, std::move(prefix), options.yes),
       line_bytes_(std::make_shared<std::atomic<std::uint64_t>>(0)) {
     port_ = std::make_unique<serial>(
         reporter_, port_name_, options.timeout_ms,
         std::make_unique<CountingBackend>(make_platform_backend(), line_bytes_));
+    if (!options.trace.empty()) {
+        trace_path_ = file_for_line(options.trace, port_name_, several);
+        port_->set_trace(WireTrace::start(
+            trace_path_, {std::string("kfu ") + kfu_version, &reporter_, WireTrace::kPartBytes},
+            trace_error_));
+    }
     port_->set_baud(options.baud);
     motor_ = std::make_unique<motor_com>(*port_);
     motor_->set_id(motor_number(options.motor));
@@ -161,6 +172,24 @@ bool LineSession::open() {
     }
     reporter_.error("cannot open " + device + ": " + std::strerror(error));
     return false;
+}
+
+int LineSession::run_traced(const std::string& command, const std::function<int()>& work) {
+    if (!trace_error_.empty()) {
+        reporter_.error("cannot create the trace file " + trace_path_ + ": " + trace_error_);
+        return kExitFile;
+    }
+    const std::shared_ptr<WireTrace> trace = port_->trace();
+    int code = kExitOk;
+    {
+        TraceOperation operation(trace, command);
+        code = work();
+        operation.set_result(result_word(code));
+        operation.set_text(reporter_.last_said());
+    }
+    // The trace has said why on the line's output.
+    if (trace && trace->failed()) code = worst(code, kExitFile);
+    return code;
 }
 
 }  // namespace cli

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,6 +42,8 @@ public:
 
     // An error of the command line itself: stderr, and kept for --json.
     void error(const std::string& text);
+    // The last line or error said, which tells how the line's work ended.
+    const std::string& last_said() const { return last_said_; }
 
     // From now on the progress of this line is shown in the bar.
     void show_progress(const std::string& label, const std::atomic<std::uint64_t>* line_bytes);
@@ -57,6 +60,7 @@ private:
     bool yes_;
     std::vector<std::string> lines_;
     std::vector<std::string> errors_;
+    std::string last_said_;
     int min_ = 0;
     int max_ = 100;
     int position_ = 0;
@@ -66,7 +70,10 @@ private:
 
 class LineSession {
 public:
-    LineSession(const Options& options, std::string port_name, Output& out, std::string prefix);
+    // `several`: other lines work at the same time, so the line's own files
+    // (its trace) carry its port's name.
+    LineSession(const Options& options, std::string port_name, Output& out, std::string prefix,
+                bool several);
     ~LineSession();
     LineSession(const LineSession&) = delete;
     LineSession& operator=(const LineSession&) = delete;
@@ -82,9 +89,17 @@ public:
     bool open();
     void show_progress() { reporter_.show_progress(port_name_, line_bytes_.get()); }
 
+    // Runs `work`, the command's work on this line, as one operation
+    // `command` in the line's trace (with --trace) and returns its exit code.
+    // A trace that cannot be made ends the line before anything is sent; one
+    // that could not be written to the end makes the exit code kExitFile.
+    int run_traced(const std::string& command, const std::function<int()>& work);
+
 private:
     std::string port_name_;
     LineReporter reporter_;
+    std::string trace_path_;
+    std::string trace_error_;  // why the trace could not be made
     std::shared_ptr<std::atomic<std::uint64_t>> line_bytes_;
     std::unique_ptr<serial> port_;
     std::unique_ptr<motor_com> motor_;

@@ -152,6 +152,8 @@ public:
     // operation gives no verdict; "exception" when it ends by one; "stopped"
     // once it has shown its stop line, whatever it reports after that.
     void set_result(std::string word) { result_ = std::move(word); }
+    // Without it a word as a C string would be taken for a bool.
+    void set_result(const char* word) { result_ = word; }
     void set_result(bool ok) { result_ = ok ? "ok" : "failed"; }
     // The line that tells the outcome as the user saw it; the last one counts.
     void set_text(const std::string& text);
