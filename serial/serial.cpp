@@ -122,8 +122,9 @@ long serial::device_read(std::uint8_t* buffer, std::size_t count, int timeout_ms
     const long got = backend_->read_bytes(buffer, count, timeout_ms);
     trace_->transfer(WireTrace::Direction::rx, got, count, began, buffer);
     // A short count that came before the deadline is a failing device (its
-    // next read fails), not a time-out.
-    if (got >= 0 && static_cast<std::size_t>(got) < count &&
+    // next read fails), not a time-out; nor is a read that was to take only
+    // what had already arrived.
+    if (timeout_ms > 0 && got >= 0 && static_cast<std::size_t>(got) < count &&
         TraceClock::now() - began + std::chrono::milliseconds(1) >=
             std::chrono::milliseconds(timeout_ms)) {
         trace_->timed_out(got, count, timeout_ms);

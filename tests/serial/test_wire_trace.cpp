@@ -134,6 +134,18 @@ TEST_F(TracedPort, RecordsTheCallsTheirBytesAndTheLinesStates) {
     for (std::size_t i = 1; i < r.size(); ++i) EXPECT_LE(r[i - 1].time_us, r[i].time_us);
 }
 
+TEST_F(TracedPort, TakingWhatHasArrivedIsNoTimeOut) {
+    pty.send("xyz");
+    char first = 0;
+    ASSERT_EQ(port.read(&first, 1), 1);
+    port.discard_waiting();
+
+    const ReadBack back = stop_and_read();
+    const std::vector<std::string> expected = {"open", "rx", "rx", "rx", "note"};
+    EXPECT_EQ(back.kinds(), expected);
+    EXPECT_EQ(back.bytes("rx"), "xyz");
+}
+
 TEST_F(TracedPort, CallsThatNeverReachTheDeviceAreRecordedAsFailed) {
     port.set_port("0");
     char byte = 0;
