@@ -2,9 +2,9 @@
 # Installs the Debian packages the build, the tests and the demo need, and
 # only those that are missing. Quiet when nothing is missing.
 #   bash scripts/setup-deps.sh [PACKAGE]...
-# Further packages named on the command line (scripts/package.sh's checkers)
-# are installed the same way. With --fuzz, only what the fuzz build
-# (scripts/fuzz.sh) needs.
+# Further packages named on the command line (scripts/package.sh's checkers,
+# the Windows cross-build's) are installed the same way. With --fuzz, only
+# what the fuzz build (scripts/fuzz.sh) needs.
 set -euo pipefail
 
 fuzz_packages=(cmake make clang-14 libclang-rt-14-dev)

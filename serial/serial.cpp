@@ -1,6 +1,5 @@
 #include "serial/serial.h"
 
-#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -47,8 +46,7 @@ serial::serial(Reporter& out, std::string port_name, std::uint32_t read_timeout_
 serial::~serial() { close(); }
 
 std::string serial::device_name(const std::string& port_name) {
-    if (port_name.find('/') != std::string::npos) return port_name;
-    return "/dev/" + port_name;
+    return platform_device_name(port_name);
 }
 
 void serial::open() {
@@ -66,11 +64,12 @@ void serial::open() {
         open_error_ = error;
         if (trace_) trace_->open_failed(device, std::strerror(error));
         out_.message("Error: Unable to open Com port " + device);
-        if (error == EACCES || error == EPERM) {
+        const OpenRefusal why = classify_open_error(error);
+        if (why == OpenRefusal::no_permission) {
             out_.message("  No permission to use " + device +
                          ": the user needs read-write access to it (on Debian, membership of the "
                          "dialout group; log in again after joining it).");
-        } else if (error == EBUSY) {
+        } else if (why == OpenRefusal::busy) {
             out_.message("  " + device + " is busy: another program has it open.");
         }
         return;

@@ -66,8 +66,9 @@ public:
     void set_trace(std::shared_ptr<WireTrace> trace) { trace_ = std::move(trace); }
     const std::shared_ptr<WireTrace>& trace() const { return trace_; }
 
-    // The device path a port name stands for: "/dev/NAME", or the name as it
-    // stands when it holds a slash.
+    // The device a port name stands for. Linux: "/dev/NAME", or the name as
+    // it stands when it holds a slash. Windows: "\\.\NAME" (COM5 ->
+    // \\.\COM5), or the name as it stands when it holds a backslash.
     static std::string device_name(const std::string& port_name);
 
     // Names of the serial devices present on this machine, in a stable
@@ -101,6 +102,9 @@ constexpr int kMaxDiscardBytes = 4096;
 // pending window events run before every read.
 void discard_input(serial& port, Reporter* events = nullptr);
 
-// Lists tty devices with a real driver behind them under `sysfs_tty_dir`
-// (normally /sys/class/tty). Kept apart so tests can hand in a fake tree.
-std::vector<std::string> list_serial_ports(const std::string& sysfs_tty_dir = "/sys/class/tty");
+// The serial ports present on this machine, in natural order. One
+// implementation per platform (port_list_linux.cpp, port_list_win32.cpp).
+std::vector<std::string> list_serial_ports();
+
+// Port names as people count them: ttyS2 before ttyS10, COM2 before COM10.
+bool natural_less(const std::string& a, const std::string& b);

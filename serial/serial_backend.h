@@ -1,6 +1,7 @@
 #pragma once
 // The narrow view of a serial device that the `serial` class works through.
-// One implementation per platform, each in its own file (serial_posix.cpp).
+// One implementation per platform, each in its own file (serial_posix.cpp,
+// serial_win32.cpp), chosen by the build.
 
 #include <cstddef>
 #include <cstdint>
@@ -41,3 +42,11 @@ public:
 };
 
 std::unique_ptr<SerialBackend> make_platform_backend();
+
+// The device a port name stands for on this platform.
+std::string platform_device_name(const std::string& port_name);
+
+// What a refused open means for the user, read from the platform's error code
+// that `open_device` left behind.
+enum class OpenRefusal { other, no_permission, busy };
+OpenRefusal classify_open_error(int error);

@@ -333,3 +333,14 @@ private:
 }  // namespace
 
 std::unique_ptr<SerialBackend> make_platform_backend() { return std::make_unique<PosixBackend>(); }
+
+std::string platform_device_name(const std::string& port_name) {
+    if (port_name.find('/') != std::string::npos) return port_name;
+    return "/dev/" + port_name;
+}
+
+OpenRefusal classify_open_error(int error) {
+    if (error == EACCES || error == EPERM) return OpenRefusal::no_permission;
+    if (error == EBUSY) return OpenRefusal::busy;
+    return OpenRefusal::other;
+}

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "serial/port_list_linux.h"
 #include "serial/serial.h"
 #include "support/recorder.h"
 
@@ -33,10 +34,10 @@ TEST(PortList, DevicesWithADriverInNaturalOrder) {
     std::ofstream(tty / "ttyS0" / "type") << "4\n";
     std::ofstream(tty / "ttyS1" / "type") << "0\n";  // a slot with no UART
 
-    EXPECT_EQ(list_serial_ports(tty.string()),
+    EXPECT_EQ(list_serial_ports_in(tty.string()),
               (std::vector<std::string>{"ttyACM0", "ttyS0", "ttyS2", "ttyS10", "ttyUSB0"}));
-    EXPECT_TRUE(list_serial_ports((root / "none").string()).empty());
-    EXPECT_TRUE(list_serial_ports((tty / "ttyS0" / "type").string()).empty());
+    EXPECT_TRUE(list_serial_ports_in((root / "none").string()).empty());
+    EXPECT_TRUE(list_serial_ports_in((tty / "ttyS0" / "type").string()).empty());
     fs::remove_all(root);
 }
 

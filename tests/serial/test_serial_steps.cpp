@@ -1,69 +1,13 @@
 // Refusals that a real device cannot be made to give on demand: each step of
-// the open, a permission failure, and the write retry's order of calls.
+// the open and the write retry's order of calls.
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
+#include "scripted_backend.h"
 #include "serial/serial.h"
 #include "support/recorder.h"
 
 namespace {
-
-struct Script {
-    int open_error = 0;       // errno of a refused open, 0 to accept
-    std::string refuse_step;  // the configuration step that fails
-    int write_failures = 0;   // leading write_bytes calls that fail
-    int read_failures = 0;    // leading read_bytes calls that fail
-    std::vector<std::string> calls;
-    std::vector<int> timeouts;
-};
-
-class ScriptedBackend : public SerialBackend {
-public:
-    explicit ScriptedBackend(Script& s) : s_(s) {}
-    bool open_device(const std::string&, int& error) override {
-        s_.calls.push_back("open");
-        error = s_.open_error;
-        return error == 0;
-    }
-    bool save_settings() override { return step("save"); }
-    bool apply_timeouts() override { return step("timeouts"); }
-    bool read_state() override { return step("get_state"); }
-    bool apply_state(std::uint32_t) override { return step("set_state"); }
-    bool arm_transmit_wait() override { return step("arm"); }
-    void restore_and_close() override { s_.calls.push_back("restore"); }
-    void close_device() override { s_.calls.push_back("close"); }
-    long read_bytes(std::uint8_t*, std::size_t, int timeout_ms) override {
-        s_.timeouts.push_back(timeout_ms);
-        if (s_.read_failures > 0) {
-            --s_.read_failures;
-            return -1;
-        }
-        return 0;
-    }
-    long write_bytes(const std::uint8_t*, std::size_t n, int timeout_ms) override {
-        s_.calls.push_back("write");
-        s_.timeouts.push_back(timeout_ms);
-        if (s_.write_failures > 0) {
-            --s_.write_failures;
-            return -1;
-        }
-        return static_cast<long>(n);
-    }
-    bool drain_output(int) override {
-        s_.calls.push_back("drain");
-        return true;
-    }
-    void set_rts(bool on) override { s_.calls.push_back(on ? "rts+" : "rts-"); }
-
-private:
-    bool step(const char* name) {
-        s_.calls.push_back(name);
-        return s_.refuse_step != name;
-    }
-    Script& s_;
-};
 
 TEST(SerialOpenSteps, EachRefusalGivesItsBoxAndLineAndLeavesThePortClosed) {
     const struct {
@@ -96,18 +40,6 @@ TEST(SerialOpenSteps, EachRefusalGivesItsBoxAndLineAndLeavesThePortClosed) {
         EXPECT_EQ(rec.boxes[0].icon, BoxIcon::Error);
         EXPECT_EQ(rec.lines, std::vector<std::string>{c.line});
     }
-}
-
-TEST(SerialOpenSteps, PermissionFailureKeepsTheLineAndExplains) {
-    Script s;
-    s.open_error = EACCES;
-    Recorder rec;
-    serial port(rec, "ttyUSB0", 100, std::make_unique<ScriptedBackend>(s));
-    EXPECT_EQ(port.write("x", 1), -1);
-    ASSERT_EQ(rec.lines.size(), 2u);
-    EXPECT_EQ(rec.lines[0], "Error: Unable to open Com port /dev/ttyUSB0");
-    EXPECT_NE(rec.lines[1].find("dialout"), std::string::npos);
-    EXPECT_EQ(s.calls, std::vector<std::string>{"open"});
 }
 
 TEST(SerialWrite, RetriesOnceAfterReopenAndFramesWithRts) {

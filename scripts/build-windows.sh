@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Cross-builds the core libraries, kfu.exe and the Windows tests for 64-bit
+# Windows with mingw-w64 into build/win64 (one statically linked .exe per
+# program, needing no DLL beyond Windows' own). Installs what it needs when
+# missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-deps.sh windows
+
+build=build/win64
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DKFU_WERROR=ON "${launcher[@]}" >/dev/null
+cmake --build "$build" -j "$(nproc)"
