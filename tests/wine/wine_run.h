@@ -116,33 +116,44 @@ inline Result run(const std::vector<std::string>& args,
 
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open_fds = 2;
-    while (open_fds > 0) {
-        if (Clock::now() - start > limit) {
-            result.timed_out = true;
-            kill(-pid, SIGKILL);
-            break;
-        }
-        if (tick) tick();
-        if (poll(fds, 2, tick ? 5 : 200) <= 0) continue;
+    auto take = [&](int wait_ms) {
+        if (poll(fds, 2, wait_ms) <= 0) return false;
+        bool got = false;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buf[4096];
             const ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n > 0) {
                 sinks[i]->append(buf, static_cast<std::size_t>(n));
+                got = true;
             } else {
                 close(fds[i].fd);
                 fds[i].fd = -1;
-                --open_fds;
             }
         }
+        return got;
+    };
+    // The program's end is its exit, not the end of its output: processes
+    // Wine starts beside it may inherit the pipes and outlive it.
+    int status = 0;
+    for (;;) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            while (take(0)) {
+            }
+            break;
+        }
+        if (Clock::now() - start > limit) {
+            result.timed_out = true;
+            kill(-pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        if (tick) tick();
+        take(tick ? 5 : 20);
     }
     for (auto& f : fds) {
         if (f.fd >= 0) close(f.fd);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!result.timed_out && WIFEXITED(status)) result.status = WEXITSTATUS(status);
     return result;
