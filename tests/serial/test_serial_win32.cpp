@@ -50,7 +50,7 @@ TEST(Win32Open, WindowsReasonsGiveTheLinuxLines) {
     }
 }
 
-TEST(Win32Open, MissingPortsAndOtherDevicesAreRefusedWithOneLine) {
+TEST(Win32Open, MissingPortsAndDevicesThatAreNoSerialLineAreRefused) {
     // COM255 is not there; NUL and the console are character devices but no
     // serial line, so they fail at the first configuration step.
     for (const char* name : {"COM255", "no such port"}) {
