@@ -48,5 +48,7 @@ std::string platform_device_name(const std::string& port_name);
 
 // What a refused open means for the user, read from the platform's error code
 // that `open_device` left behind.
-enum class OpenRefusal { other, no_permission, busy };
+enum class OpenRefusal { other, no_permission, busy, missing };
 OpenRefusal classify_open_error(int error);
+// The platform's own words for that error code.
+std::string open_error_text(int error);

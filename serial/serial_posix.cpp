@@ -342,5 +342,8 @@ std::string platform_device_name(const std::string& port_name) {
 OpenRefusal classify_open_error(int error) {
     if (error == EACCES || error == EPERM) return OpenRefusal::no_permission;
     if (error == EBUSY) return OpenRefusal::busy;
+    if (error == ENOENT) return OpenRefusal::missing;
     return OpenRefusal::other;
 }
+
+std::string open_error_text(int error) { return std::strerror(error); }

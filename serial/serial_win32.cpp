@@ -77,7 +77,8 @@ public:
     bool read_state() override {
         state_ = DCB{};
         state_.DCBlength = sizeof(DCB);
-        return GetCommState(handle_, &state_) != 0;
+        have_state_ = GetCommState(handle_, &state_) != 0;
+        return have_state_;
     }
 
     bool apply_state(std::uint32_t baud) override {
@@ -95,8 +96,14 @@ public:
 
     bool arm_transmit_wait() override { return SetCommMask(handle_, EV_TXEMPTY) != 0; }
 
+    // The line goes back to the rate and settings it was found with, as on
+    // Linux, not only to its old time-outs: the next program to open it
+    // finds it as it was before this one.
     void restore_and_close() override {
-        if (handle_ != INVALID_HANDLE_VALUE && have_saved_) SetCommTimeouts(handle_, &saved_);
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            if (have_state_) SetCommState(handle_, &state_);
+            if (have_saved_) SetCommTimeouts(handle_, &saved_);
+        }
         close_device();
     }
 
@@ -105,6 +112,7 @@ public:
         CloseHandle(handle_);
         handle_ = INVALID_HANDLE_VALUE;
         have_saved_ = false;
+        have_state_ = false;
     }
 
     long read_bytes(std::uint8_t* buffer, std::size_t n, int timeout_ms) override {
@@ -177,7 +185,8 @@ private:
     bool have_saved_ = false;
     COMMTIMEOUTS saved_{};
     COMMTIMEOUTS current_{};
-    DCB state_{};
+    bool have_state_ = false;
+    DCB state_{};  // as found at the open
     std::uint32_t baud_ = 115200;
 };
 
@@ -245,7 +254,25 @@ OpenRefusal classify_open_error(int error) {
         case ERROR_SHARING_VIOLATION:
         case ERROR_BUSY:
             return OpenRefusal::busy;
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return OpenRefusal::missing;
         default:
             return OpenRefusal::other;
     }
+}
+
+std::string open_error_text(int error) {
+    char* text = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = length > 0 && text ? std::string(text, length) : std::string();
+    if (text) LocalFree(text);
+    // The system's texts end in ".\r\n"; the caller adds its own end.
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' ||
+                               result.back() == ' ' || result.back() == '.'))
+        result.pop_back();
+    if (result.empty()) result = "error " + std::to_string(error);
+    return result;
 }

@@ -50,6 +50,16 @@ TEST(Win32Open, WindowsReasonsGiveTheLinuxLines) {
     }
 }
 
+TEST(Win32Open, TheSystemsReasonReadsAsPartOfALine) {
+    EXPECT_EQ(classify_open_error(ERROR_FILE_NOT_FOUND), OpenRefusal::missing);
+    const std::string text = open_error_text(ERROR_FILE_NOT_FOUND);
+    ASSERT_FALSE(text.empty());
+    // The caller ends the line; the system's ".\r\n" must not.
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.back(), '.') << text;
+    EXPECT_EQ(open_error_text(0x2FFFFFFF), "error 805306367");
+}
+
 TEST(Win32Open, MissingPortsAndDevicesThatAreNoSerialLineAreRefused) {
     // COM255 is not there; NUL and the console are character devices but no
     // serial line, so they fail at the first configuration step.

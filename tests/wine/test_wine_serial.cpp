@@ -8,6 +8,7 @@
 #include <regex>
 #include <thread>
 
+#include "pty_speed.h"
 #include "serial/serial.h"
 #include "sim/sim.h"
 #include "wine_run.h"
@@ -23,7 +24,7 @@ protected:
         ASSERT_TRUE(wine::map_port(5, sim.path()));
     }
     wine::Result probe(const std::vector<std::string>& args,
-                       const std::function<void()>& tick = {}) {
+                       const std::function<void(pid_t)>& tick = {}) {
         std::vector<std::string> all = {wine::program("tests/wine/serial_probe.exe")};
         all.insert(all.end(), args.begin(), args.end());
         return wine::run(all, std::chrono::seconds(120), tick);
@@ -31,12 +32,14 @@ protected:
     SimController sim;
 };
 
-TEST_F(WineSerial, CommandsGoOutFramedAndRepliesComeBack) {
+TEST_F(WineSerial, CommandsGoOutFramedAndRepliesComeBackAndTheLineIsLeftAsFound) {
     sim.set_register("C", 1234);
+    SetLineSpeed(sim.path(), B9600);
     const auto r = probe({"COM5", "exchange", "C", "VER"});
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(wine::lines(r.out), (std::vector<std::string>{"reply: C+1234", "reply: VER"}));
     EXPECT_EQ(sim.received(), "#1C\r#1VER\r");
+    EXPECT_EQ(sim.line_baud(), 9600u);
 }
 
 TEST_F(WineSerial, EveryByteValuePassesBothWaysUntouched) {
@@ -44,7 +47,7 @@ TEST_F(WineSerial, EveryByteValuePassesBothWaysUntouched) {
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
     bool sent_back = false;
-    const auto r = probe({"COM5", "bytes"}, [&] {
+    const auto r = probe({"COM5", "bytes"}, [&](pid_t) {
         if (!sent_back && sim.received().size() >= all.size()) {
             sim.emit(all);
             sent_back = true;

@@ -67,12 +67,22 @@ struct Result {
     bool timed_out = false;
 };
 
+// A Linux path as a Windows program names it: through drive Z:, which a
+// Wine prefix maps to the root folder.
+inline std::string windows_path(const std::string& path) {
+    std::string p = "Z:" + path;
+    for (char& c : p) {
+        if (c == '/') c = '\\';
+    }
+    return p;
+}
+
 // Runs `args` (the program first) under Wine and collects its output. While
-// it runs, `tick` is called every few milliseconds; the program is killed
-// when it has not ended after `limit`.
+// it runs, `tick` is called every few milliseconds with the program's process
+// id; the program is killed when it has not ended after `limit`.
 inline Result run(const std::vector<std::string>& args,
                   std::chrono::milliseconds limit = std::chrono::seconds(120),
-                  const std::function<void()>& tick = {}) {
+                  const std::function<void(pid_t)>& tick = {}) {
     using Clock = std::chrono::steady_clock;
     Result result;
     std::vector<std::string> full = {env("KFU_WINE")};
@@ -148,7 +158,7 @@ inline Result run(const std::vector<std::string>& args,
             waitpid(pid, &status, 0);
             break;
         }
-        if (tick) tick();
+        if (tick) tick(pid);
         take(tick ? 5 : 20);
     }
     for (auto& f : fds) {
