@@ -17,3 +17,11 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
     -DCMAKE_EXE_LINKER_FLAGS_RELEASE="-s" -DKFU_WERROR=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
+
+# The Windows download: kfu.exe with the README and the licence (configured
+# once the command line is part of the build).
+if [ -f "$build/CPackConfig.cmake" ]; then
+    rm -f "$build"/kfu-*-win64.zip
+    (cd "$build" && cpack -G ZIP >/dev/null)
+    ls "$build"/kfu-*-win64.zip
+fi

@@ -21,57 +21,31 @@ if [ ! -f "$linux_build/CMakeCache.txt" ]; then
 fi
 cmake --build "$linux_build" -j "$(nproc)" --target test_wine
 
-find_tool() {
-    local name
-    for name in "$@"; do
-        if command -v "$name" >/dev/null; then command -v "$name"; return 0; fi
-        if [ -x "/usr/lib/wine/$name" ]; then echo "/usr/lib/wine/$name"; return 0; fi
+# The command line must make a download that holds what it should and needs
+# no DLL beyond Windows' own.
+if [ -f cli/CMakeLists.txt ]; then
+    echo "== The Windows download"
+    zip=$(ls "$win_build"/kfu-*-win64.zip)
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win_build/CMakeCache.txt")
+    top=kfu-$version-win64
+    listed=$(cmake -E tar tf "$zip" | grep -v '/$' | sort | tr '\n' ' ')
+    expected="$top/LICENSE $top/README.md $top/kfu.exe "
+    [ "$listed" = "$expected" ] || { echo "$zip holds: $listed (expected $expected)" >&2; exit 1; }
+    dlls=$(x86_64-w64-mingw32-objdump -p "$win_build/kfu.exe" | sed -n 's/^\s*DLL Name: //p' |
+        tr '[:upper:]' '[:lower:]' | sort | tr '\n' ' ')
+    for dll in $dlls; do
+        case $dll in
+            kernel32.dll | advapi32.dll | msvcrt.dll | user32.dll | ws2_32.dll) ;;
+            *) echo "kfu.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
+        esac
     done
-    echo "Wine is not installed (no $*)." >&2
-    return 1
-}
-wine=$(find_tool wine64 wine)
-wineserver=$(find_tool wineserver64 wineserver)
+    echo "$zip: $listed; DLLs: $dlls"
+fi
 
-work=$(mktemp -d)
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=d"
-export DISPLAY=
-unset WAYLAND_DISPLAY
-cleanup() {
-    "$wineserver" -k 2>/dev/null || true
-    "$wineserver" -w 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-echo "== Wine prefix in $WINEPREFIX"
-mkdir -p "$work/ports"
-(
-    # Run from an empty folder: Wine would start a program of the same name
-    # found in the current one instead of its own "reg".
-    cd "$work"
-    "$wine" wineboot --init >/dev/null 2>&1
-    for n in 5 6; do
-        "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$work/ports/com$n" /f >/dev/null
-    done
-)
-# The port map is read when the wineserver starts; one server then stays up
-# for all tests, which spares each Windows program its start-up.
-"$wineserver" -k 2>/dev/null || true
-"$wineserver" -w 2>/dev/null || true
-# Wine opens a mapped port without O_NOCTTY, so the server takes each
-# simulator's pty as its terminal and, on the pty's hang-up, writes a
-# debugging dump of its objects: that goes to a log of its own.
-"$wineserver" -p >"$work/wineserver.log" 2>&1
-# Wine's own services start with the first program and stay with the server;
-# started here, they hold no test's output pipe open.
-(cd "$work" && "$wine" wineboot </dev/null >/dev/null 2>&1)
+. scripts/wine-prefix.sh
 
 echo "== Core tests as Windows programs"
 ctest --test-dir "$win_build" --output-on-failure -j "$(nproc)"
 
 echo "== Windows programs against the simulated controller"
-KFU_WINE=$wine KFU_WIN_BUILD=$win_build KFU_WINE_PORTS=$work/ports \
-    "$linux_build/tests/wine/test_wine"
+KFU_WIN_BUILD=$win_build "$linux_build/tests/wine/test_wine"

@@ -4,7 +4,6 @@
 #include "serial/serial_win32.h"
 
 #include <chrono>
-#include <climits>
 #include <thread>
 
 #include "serial/serial_backend.h"

@@ -77,16 +77,14 @@ inline std::string windows_path(const std::string& path) {
     return p;
 }
 
-// Runs `args` (the program first) under Wine and collects its output. While
-// it runs, `tick` is called every few milliseconds with the program's process
-// id; the program is killed when it has not ended after `limit`.
-inline Result run(const std::vector<std::string>& args,
-                  std::chrono::milliseconds limit = std::chrono::seconds(120),
-                  const std::function<void(pid_t)>& tick = {}) {
+// Runs `full` (the program first) and collects its output. While it runs,
+// `tick` is called every few milliseconds with the program's process id; the
+// program is killed when it has not ended after `limit`.
+inline Result run_linux(std::vector<std::string> full,
+                        std::chrono::milliseconds limit = std::chrono::seconds(120),
+                        const std::function<void(pid_t)>& tick = {}) {
     using Clock = std::chrono::steady_clock;
     Result result;
-    std::vector<std::string> full = {env("KFU_WINE")};
-    full.insert(full.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& a : full) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -167,6 +165,15 @@ inline Result run(const std::vector<std::string>& args,
     result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!result.timed_out && WIFEXITED(status)) result.status = WEXITSTATUS(status);
     return result;
+}
+
+// Runs `args` (a Windows program first) under Wine, as run_linux does.
+inline Result run(const std::vector<std::string>& args,
+                  std::chrono::milliseconds limit = std::chrono::seconds(120),
+                  const std::function<void(pid_t)>& tick = {}) {
+    std::vector<std::string> full = {env("KFU_WINE")};
+    full.insert(full.end(), args.begin(), args.end());
+    return run_linux(std::move(full), limit, tick);
 }
 
 // The lines of `text`, without their CR or LF.

@@ -1,0 +1,12 @@
+# The Windows download, made by `cpack -G ZIP` in the Windows build folder:
+# kfu-<version>-win64.zip with kfu.exe, the README and the licence. (The
+# window program and its Debian package are Linux-only.)
+if(TARGET kfu)
+    install(TARGETS kfu RUNTIME DESTINATION .)
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_NAME kfu)
+    set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+    set(CPACK_PACKAGE_FILE_NAME kfu-${PROJECT_VERSION}-win64)
+    include(CPack)
+endif()
