@@ -18,10 +18,11 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_EXE_LINKER_FLAGS_RELEASE="-s" -DKFU_WERROR=ON "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
-# The Windows download: kfu.exe with the README and the licence (configured
-# once the command line is part of the build).
-if [ -f "$build/CPackConfig.cmake" ]; then
-    rm -f "$build"/kfu-*-win64.zip
+# The Windows download: kfu.exe with the README and the licence, once the
+# command line is part of the sources (a build folder may hold the packaging
+# set-up of an earlier tree).
+rm -f "$build"/kfu-*-win64.zip
+if [ -f cli/CMakeLists.txt ]; then
     (cd "$build" && cpack -G ZIP >/dev/null)
     ls "$build"/kfu-*-win64.zip
 fi
