@@ -1,10 +1,8 @@
 // The commands that talk to a running controller one exchange at a time:
 // ports, send, test, poll, scan and doctor.
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
 #include "bootloader/bootloader_steps.h"
 #include "bootloader/write_plan.h"
@@ -16,6 +14,7 @@
 #include "motor/link_test.h"
 #include "motor/motor_com.h"
 #include "serial/serial.h"
+#include "serial/serial_backend.h"
 
 namespace cli {
 namespace {
@@ -174,12 +173,13 @@ int doctor_line(const Options& options, LineSession& s, nlohmann::json& figures)
                       std::to_string(options.baud) + " baud).");
             return kExitPort;
         }
-        r.message("  it cannot be opened: " + std::string(std::strerror(error)));
-        if (error == EACCES || error == EPERM) {
+        r.message("  it cannot be opened: " + open_error_text(error));
+        const OpenRefusal why = classify_open_error(error);
+        if (why == OpenRefusal::no_permission) {
             const std::string advice = permission_advice(device);
             if (!advice.empty()) r.message("  " + advice);
             r.message("Verdict: no permission to use " + device + ".");
-        } else if (error == EBUSY) {
+        } else if (why == OpenRefusal::busy) {
             const auto holders = port_holders(device);
             for (const auto& h : holders) r.message("  held by process " + h);
             if (holders.empty()) {
@@ -188,7 +188,7 @@ int doctor_line(const Options& options, LineSession& s, nlohmann::json& figures)
                     "locked it without keeping it open).");
             }
             r.message("Verdict: " + device + " is busy: another program has it open.");
-        } else if (error == ENOENT) {
+        } else if (why == OpenRefusal::missing) {
             std::vector<std::string> present;
             s.port().list_ports(present);
             std::string list;

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <sstream>
 
+#include "cli/platform.h"
 #include "common/int_text.h"
 #include "common/program_info.h"
 
@@ -20,7 +21,7 @@ const char* const kFooter = R"(Exit codes:
   130  stopped by Ctrl+C (143: stopped by SIGTERM)
 With --port given more than once, the exit code is the worst of the lines.
 
-A port name without "/" means /dev/NAME. See kfu(1) for more.)";
+)";
 
 // Motor numbers 1 ... 255, written back in plain decimal; "*" (all motors)
 // only where the window lets it through.
@@ -233,7 +234,7 @@ ParseResult parse_command_line(int argc, const char* const* argv, Options& o) {
     while (!version.empty() && version.back() == '\n') version.pop_back();
     app.set_version_flag("--version", version);
     app.require_subcommand(1);
-    app.footer(kFooter);
+    app.footer(kFooter + port_names_help());
 
     const std::string asked = argc > 1 ? argv[1] : "";
     bool known = false;

@@ -62,8 +62,13 @@ std::string summary_table(const std::vector<LineOutcome>& lines) {
 }
 
 std::string line_name(const std::string& port) {
-    std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
+    std::string name = port;
+    for (const char* device_folder : {"/dev/", "\\\\.\\"}) {
+        const std::string prefix = device_folder;
+        if (name.rfind(prefix, 0) == 0) name.erase(0, prefix.size());
+    }
     std::replace(name.begin(), name.end(), '/', '-');
+    std::replace(name.begin(), name.end(), '\\', '-');
     name.erase(0, name.find_first_not_of('-'));
     return name;
 }

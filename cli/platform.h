@@ -32,6 +32,10 @@ int stderr_columns();
 // those of other users cannot be seen without privileges and are missing.
 std::vector<std::string> port_holders(const std::string& device);
 
+// The help text's last paragraph: what a port name stands for, and where
+// more is said.
+std::string port_names_help();
+
 // Why the current user may not open `device`, and what to do about it; empty
 // when nothing can be said.
 std::string permission_advice(const std::string& device);

@@ -153,6 +153,10 @@ std::vector<std::string> port_holders(const std::string& device) {
     return holders;
 }
 
+std::string port_names_help() {
+    return "A port name without \"/\" means /dev/NAME. See kfu(1) for more.";
+}
+
 std::string permission_advice(const std::string& device) {
     struct stat st {};
     if (::stat(device.c_str(), &st) != 0) return {};

@@ -1,7 +1,6 @@
 #include "cli/session.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "cli/outcome.h"
@@ -170,7 +169,7 @@ bool LineSession::open() {
         reporter_.error("cannot configure " + device);
         return false;
     }
-    reporter_.error("cannot open " + device + ": " + std::strerror(error));
+    reporter_.error("cannot open " + device + ": " + open_error_text(error));
     return false;
 }
 

@@ -2,6 +2,8 @@
 # kfu-<version>-win64.zip with kfu.exe, the README and the licence. (The
 # window program and its Debian package are Linux-only.)
 if(TARGET kfu)
+    # build/win64/kfu.exe, where the build script promises it.
+    set_target_properties(kfu PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
     install(TARGETS kfu RUNTIME DESTINATION .)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
     set(CPACK_GENERATOR ZIP)

@@ -83,6 +83,9 @@ TEST_F(Gang, TextOutputEndsWithASummaryAndFilesGetThePortsName) {
     EXPECT_EQ(cli::file_for_line("/tmp/d.x/dump.eed", "/dev/ttyUSB0", true),
               "/tmp/d.x/dump-ttyUSB0.eed");
     EXPECT_EQ(cli::file_for_line("/tmp/d.x/dump", "/dev/pts/3", true), "/tmp/d.x/dump-pts-3");
+    // A Windows device name keeps only its port's name, without backslashes.
+    EXPECT_EQ(cli::file_for_line("/tmp/d.x/dump.eed", "\\\\.\\COM12", true),
+              "/tmp/d.x/dump-COM12.eed");
 }
 
 }  // namespace
