@@ -1,9 +1,6 @@
 // Times a 1536-byte-mode firmware write of a full image against the
 // simulated controller pacing its line at 115,200 baud, and sets it against
-// the least the line allows: every byte of the frames and acknowledgements
-// at 10 bits, plus the waits the write itself prescribes (the one 64-byte
-// read of stale input before the version query, and one empty 1 ms drain
-// read after each block).
+// the least the line allows (write_bound.h).
 
 #include <chrono>
 #include <cstdio>
@@ -16,6 +13,7 @@
 #include "serial/serial.h"
 #include "sim/sim.h"
 #include "trace_option.h"
+#include "write_bound.h"
 
 namespace {
 
@@ -27,7 +25,6 @@ constexpr std::uint32_t kBaud = 115200;
 // frame (134 ms); 150 ms is the smallest time-out of the port dialog's
 // list that does. A real port's write waits for the line instead.
 constexpr std::uint32_t kReadTimeoutMs = 150;
-constexpr int kBlocks = 86;
 constexpr double kTarget = 1.03;
 
 // Notes when the block loop starts, so it can be timed apart from the
@@ -56,8 +53,6 @@ struct Window : BootloaderContext {
     std::vector<std::string> java_lines() const override { return {}; }
 };
 
-double LineSeconds(double bytes) { return bytes * 10.0 / kBaud; }
-
 bool Run(bool usb, const TraceOption& traced) {
     SimConfig config;
     config.start_in_bootloader = true;
@@ -79,18 +74,15 @@ bool Run(bool usb, const TraceOption& traced) {
     const Clock::time_point start = Clock::now();
     const bool written = WriteFirmware(port, image, out, window);
     const Clock::time_point end = Clock::now();
-    if (!written || sim.frames().size() != static_cast<std::size_t>(kBlocks)) {
+    if (!written || sim.frames().size() != static_cast<std::size_t>(kFullWriteBlocks)) {
         for (const auto& line : out.lines) std::printf("  %s\n", line.c_str());
         std::printf("write failed after %zu frames\n", sim.frames().size());
         return false;
     }
 
-    const double frame_bytes = kBlocks * (1544.0 + 2.0);  // frame, then "k" CR
-    const double drain = 0.011;                           // one empty 1-byte read at 1 ms
-    const double loop_bound = LineSeconds(frame_bytes) + kBlocks * drain;
-    const double stale_read = (10.0 * 64 + kReadTimeoutMs) / 1000.0;
-    const double version = LineSeconds(4 + 7);  // "#1 " CR, "BLV:02" CR
-    const double total_bound = loop_bound + drain + stale_read + version;
+    const FullWriteBound bound = FullWriteBoundSeconds(kBaud, kReadTimeoutMs);
+    const double loop_bound = bound.block_loop;
+    const double total_bound = bound.whole;
 
     const double loop = std::chrono::duration<double>(end - out.mode_started).count();
     const double total = std::chrono::duration<double>(end - start).count();

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The Windows write benchmark: kfu.exe under Wine writes a full image to the
+# simulated controller paced at 115,200 baud (bench/wine/bench_wine_write.cpp).
+# Builds the Windows programs and the Linux benchmark first.
+#   bash scripts/bench-windows.sh [ROUNDS]
+# The benchmark is a Linux program of the ordinary build; set KFU_LINUX_BUILD
+# to use another build folder than build/ci.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/setup-deps.sh wine64
+bash scripts/build-windows.sh >/dev/null
+
+linux_build=${KFU_LINUX_BUILD:-$root/build/ci}
+if [ ! -f "$linux_build/CMakeCache.txt" ]; then
+    cmake -S . -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKFU_WERROR=ON >/dev/null
+fi
+cmake --build "$linux_build" -j "$(nproc)" --target bench_wine_write >/dev/null
+
+. scripts/wine-prefix.sh
+KFU_WIN_BUILD=$root/build/win64 "$linux_build/bench/wine/bench_wine_write" "$@"
