@@ -48,7 +48,7 @@ TEST_F(WineSerial, EveryByteValuePassesBothWaysUntouched) {
     bool sent_back = false;
     const auto r = probe({"COM5", "bytes"}, [&](pid_t) {
         if (!sent_back && sim.received().size() >= all.size()) {
-            sim.emit(all);
+            sim.send_raw(all);
             sent_back = true;
         }
     });
