@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -131,36 +132,48 @@ std::optional<HexFile> LoadWritableHexFile(const Options& options, LineReporter&
     return file;
 }
 
+double SecondsSince(Clock::time_point started) {
+    return std::chrono::duration<double>(Clock::now() - started).count();
+}
+
+// Runs `write` on every line with its port open and the progress shown. A
+// failed write is said with `failed` and exits as the file's or the
+// controller's failure.
+CommandOutcome WriteOnLines(const Options& options, Output& out, const LineReporter& reporter,
+                            const char* failed,
+                            const std::function<bool(LineSession&, LineOutcome&)>& write) {
+    CommandOutcome outcome =
+        run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
+            if (!s.open()) return kExitPort;
+            s.show_progress();
+            const bool written = write(s, line);
+            line.figures["line_bytes"] = s.line_bytes();
+            if (written) return kExitOk;
+            s.reporter().error(failed);
+            return WriteFailureCode(s.reporter());
+        });
+    keep_lines(reporter, outcome);
+    return outcome;
+}
+
 }  // namespace
 
 CommandOutcome cmd_flash(const Options& options, Output& out) {
     LineReporter reporter(out, "", options.yes);
     std::optional<HexFile> file = LoadWritableHexFile(options, reporter, HexLines::Capped);
-    if (!file) {
-        CommandOutcome outcome;
-        outcome.exit_code = kExitFile;
-        keep_lines(reporter, outcome);
-        return outcome;
-    }
+    if (!file) return failed_before_start(reporter, kExitFile);
 
-    CommandOutcome outcome =
-        run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
-            if (!s.open()) return kExitPort;
-            s.show_progress();
-            // Each line sends from an image of its own.
-            const auto image = std::make_unique<const FirmwareImage>(*file->image);
-            OptionsContext context(options, file->lines);
-            const auto started = Clock::now();
-            const bool written = WriteFirmware(s.port(), *image, s.reporter(), context);
-            line.figures["write_seconds"] =
-                std::chrono::duration<double>(Clock::now() - started).count();
-            line.figures["line_bytes"] = s.line_bytes();
-            if (written) return kExitOk;
-            s.reporter().error("the firmware write failed");
-            return WriteFailureCode(s.reporter());
-        });
-    keep_lines(reporter, outcome);
-    return outcome;
+    return WriteOnLines(options, out, reporter, "the firmware write failed",
+                        [&](LineSession& s, LineOutcome& line) {
+                            // Each line sends from an image of its own.
+                            const auto image = std::make_unique<const FirmwareImage>(*file->image);
+                            OptionsContext context(options, file->lines);
+                            const auto started = Clock::now();
+                            const bool written =
+                                WriteFirmware(s.port(), *image, s.reporter(), context);
+                            line.figures["write_seconds"] = SecondsSince(started);
+                            return written;
+                        });
 }
 
 CommandOutcome cmd_autoflash(const Options& options, Output& out) {
@@ -169,42 +182,26 @@ CommandOutcome cmd_autoflash(const Options& options, Output& out) {
     // once for all lines, so that a file that cannot be written never leaves
     // a controller waiting in its bootloader.
     std::optional<HexFile> file = LoadWritableHexFile(options, reporter, HexLines::All);
-    if (!file) {
-        CommandOutcome outcome;
-        outcome.exit_code = kExitFile;
-        keep_lines(reporter, outcome);
-        return outcome;
-    }
+    if (!file) return failed_before_start(reporter, kExitFile);
 
-    CommandOutcome outcome =
-        run_on_lines(options, out, [&](LineSession& s, LineOutcome& line) -> int {
-            if (!s.open()) return kExitPort;
-            s.show_progress();
+    return WriteOnLines(
+        options, out, reporter, "AutoFlash failed", [&](LineSession& s, LineOutcome& line) {
             const auto image = std::make_unique<FirmwareImage>();
             FillImage(*image);
             OptionsContext context(options, {});
             const auto started = Clock::now();
             const bool written =
                 AutoFlashButtonClick(s.port(), s.motor(), *image, s.reporter(), context);
-            line.figures["seconds"] = std::chrono::duration<double>(Clock::now() - started).count();
-            line.figures["line_bytes"] = s.line_bytes();
-            if (written) return kExitOk;
-            s.reporter().error("AutoFlash failed");
-            return WriteFailureCode(s.reporter());
+            line.figures["seconds"] = SecondsSince(started);
+            return written;
         });
-    keep_lines(reporter, outcome);
-    return outcome;
 }
 
 CommandOutcome cmd_info(const Options& options, Output& out) {
     LineReporter r(out, "", options.yes);
-    CommandOutcome outcome;
     std::optional<HexFile> file = LoadHexFile(options.file, r);
-    if (!file) {
-        outcome.exit_code = kExitFile;
-        keep_lines(r, outcome);
-        return outcome;
-    }
+    if (!file) return failed_before_start(r, kExitFile);
+    CommandOutcome outcome;
     const HexLoadReport& report = file->report;
     nlohmann::json& f = outcome.figures;
 

@@ -18,13 +18,17 @@ void keep_lines(const LineReporter& reporter, CommandOutcome& outcome) {
     outcome.errors.insert(outcome.errors.end(), reporter.errors().begin(), reporter.errors().end());
 }
 
-CommandOutcome failed_before_start(LineReporter& reporter, int exit_code,
-                                   const std::string& error) {
-    reporter.error(error);
+CommandOutcome failed_before_start(const LineReporter& reporter, int exit_code) {
     CommandOutcome outcome;
     outcome.exit_code = exit_code;
     keep_lines(reporter, outcome);
     return outcome;
+}
+
+CommandOutcome failed_before_start(LineReporter& reporter, int exit_code,
+                                   const std::string& error) {
+    reporter.error(error);
+    return failed_before_start(reporter, exit_code);
 }
 
 }  // namespace cli

@@ -44,7 +44,9 @@ std::string why_unreadable(const std::string& path);
 // The lines and errors of a reporter that speaks for the command as a whole.
 void keep_lines(const LineReporter& reporter, CommandOutcome& outcome);
 
-// A command that ends before any line was touched.
+// A command that ends before any line was touched, its trouble already said.
+CommandOutcome failed_before_start(const LineReporter& reporter, int exit_code);
+// The same, saying `error` first.
 CommandOutcome failed_before_start(LineReporter& reporter, int exit_code, const std::string& error);
 
 }  // namespace cli
