@@ -35,7 +35,7 @@ std::optional<HexFile> LoadHexFile(const std::string& path, LineReporter& report
                                    HexLines which = HexLines::Capped) {
     std::optional<std::vector<std::string>> lines = ReadTextLines(path);
     if (!lines) {
-        reporter.error("cannot read " + path + ": " + why_unreadable(path));
+        reporter.error(cannot_read(path));
         return std::nullopt;
     }
     if (lines->empty()) {

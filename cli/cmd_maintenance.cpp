@@ -134,9 +134,7 @@ CommandOutcome cmd_upload(const Options& options, Output& out) {
     LineReporter reporter(out, "", options.yes);
     std::optional<std::vector<std::string>> program = ReadPrgFile(options.file);
     if (!program) {
-        return failed_before_start(
-            reporter, kExitFile,
-            "cannot read " + options.file + ": " + why_unreadable(options.file));
+        return failed_before_start(reporter, kExitFile, cannot_read(options.file));
     }
     if (program->empty()) {
         return failed_before_start(reporter, kExitFile, options.file + " holds no program words");
@@ -160,9 +158,7 @@ CommandOutcome cmd_run(const Options& options, Output& out) {
     LineReporter reporter(out, "", options.yes);
     std::optional<std::vector<std::string>> script = ReadTextLines(options.file);
     if (!script) {
-        return failed_before_start(
-            reporter, kExitFile,
-            "cannot read " + options.file + ": " + why_unreadable(options.file));
+        return failed_before_start(reporter, kExitFile, cannot_read(options.file));
     }
     const bool several = options.ports.size() > 1;
     CommandOutcome outcome =

@@ -24,9 +24,7 @@ CommandOutcome cmd_trace(const Options& options, Output& out) {
         });
     if (!piece.empty()) out.raw(piece);
     if (!summary.read) {
-        return failed_before_start(
-            reporter, kExitFile,
-            "cannot read " + options.file + ": " + why_unreadable(options.file));
+        return failed_before_start(reporter, kExitFile, cannot_read(options.file));
     }
     CommandOutcome outcome;
     for (const std::string& problem : summary.problems) reporter.error(problem);

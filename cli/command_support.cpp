@@ -6,11 +6,14 @@
 
 namespace cli {
 
-std::string why_unreadable(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return std::strerror(errno);
-    std::fclose(file);
-    return "it could not be read";
+std::string cannot_read(const std::string& path) {
+    std::string why = "it could not be read";
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        std::fclose(file);
+    } else {
+        why = std::strerror(errno);
+    }
+    return "cannot read " + path + ": " + why;
 }
 
 void keep_lines(const LineReporter& reporter, CommandOutcome& outcome) {

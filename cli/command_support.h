@@ -38,8 +38,8 @@ private:
     std::vector<std::string> java_;
 };
 
-// Why `path` cannot be read, in the words of the operating system.
-std::string why_unreadable(const std::string& path);
+// "cannot read PATH: " and why, in the words of the operating system.
+std::string cannot_read(const std::string& path);
 
 // The lines and errors of a reporter that speaks for the command as a whole.
 void keep_lines(const LineReporter& reporter, CommandOutcome& outcome);
