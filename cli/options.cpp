@@ -56,6 +56,21 @@ void AddOutputOptions(CLI::App* sub, Options& o) {
     sub->add_flag("-q,--quiet", o.quiet, "no progress bar");
 }
 
+// --baud, --timeout and --motor, which take the same values wherever they
+// appear; only what they are for differs.
+void AddLineSettings(CLI::App* sub, Options& o, bool all_motors, const char* baud_help,
+                     const char* timeout_help, const char* motor_help) {
+    sub->add_option("-b,--baud", o.baud, baud_help)
+        ->capture_default_str()
+        ->check(CLI::Range(1u, 4000000u));
+    sub->add_option("-t,--timeout", o.timeout_ms, timeout_help)
+        ->capture_default_str()
+        ->check(CLI::Range(0u, 60000u));
+    sub->add_option("-m,--motor", o.motor, motor_help)
+        ->capture_default_str()
+        ->check(MotorNumber(all_motors));
+}
+
 void AddLineOptions(CLI::App* sub, Options& o, const LineOptions& line) {
     auto* port =
         sub->add_option("-p,--port", o.ports,
@@ -65,15 +80,7 @@ void AddLineOptions(CLI::App* sub, Options& o, const LineOptions& line) {
     port->type_name("PORT")->expected(1)->allow_extra_args(false)->multi_option_policy(
         CLI::MultiOptionPolicy::TakeAll);
     if (line.port_required) port->required();
-    sub->add_option("-b,--baud", o.baud, "baud rate")
-        ->capture_default_str()
-        ->check(CLI::Range(1u, 4000000u));
-    sub->add_option("-t,--timeout", o.timeout_ms, "read time-out in ms")
-        ->capture_default_str()
-        ->check(CLI::Range(0u, 60000u));
-    sub->add_option("-m,--motor", o.motor, "motor number")
-        ->capture_default_str()
-        ->check(MotorNumber(line.all_motors));
+    AddLineSettings(sub, o, line.all_motors, "baud rate", "read time-out in ms", "motor number");
     if (line.usb_compat) {
         sub->add_flag_callback(
             "--usb-compat", [&o] { o.usb_compat = true; },
@@ -176,15 +183,8 @@ const CommandEntry kCommandEntrys[] = {
     {"info", "pre-flight check of a HEX file: records, ranges, blocks and time per mode",
      [](CLI::App* sub, Options& o) {
          sub->add_option("FILE", o.file, "Intel HEX file")->required();
-         sub->add_option("-b,--baud", o.baud, "baud rate of the estimate")
-             ->capture_default_str()
-             ->check(CLI::Range(1u, 4000000u));
-         sub->add_option("-t,--timeout", o.timeout_ms, "read time-out in ms of the estimate")
-             ->capture_default_str()
-             ->check(CLI::Range(0u, 60000u));
-         sub->add_option("-m,--motor", o.motor, "motor number of the frames")
-             ->capture_default_str()
-             ->check(MotorNumber(false));
+         AddLineSettings(sub, o, false, "baud rate of the estimate",
+                         "read time-out in ms of the estimate", "motor number of the frames");
          AddOutputOptions(sub, o);
      }},
     {"scan", "link test on each motor number; list those answering",
