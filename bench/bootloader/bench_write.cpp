@@ -9,6 +9,7 @@
 
 #include "bootloader/bootloader.h"
 #include "firmware/flashmem.h"
+#include "paced_write.h"
 #include "quiet_reporter.h"
 #include "serial/serial.h"
 #include "sim/sim.h"
@@ -40,36 +41,16 @@ public:
     }
 };
 
-struct Window : BootloaderContext {
-    bool usb = false;
-    std::string motor_id_text() const override { return "1"; }
-    bool usb_compatibility() const override { return usb; }
-    std::vector<std::string> firmware_lines() const override { return {}; }
-    void replace_firmware_lines(const std::vector<std::string>&) override {}
-    std::string firmware_file_name() const override { return {}; }
-    bool bootloader_baud() const override { return false; }
-    std::string baudrate_text() const override { return "115200"; }
-    void switch_off_debug_log() override {}
-    std::vector<std::string> java_lines() const override { return {}; }
-};
-
 bool Run(bool usb, const TraceOption& traced) {
-    SimConfig config;
-    config.start_in_bootloader = true;
-    config.bootloader_version = "02";
-    config.pace_baud = kBaud;
-    SimController sim(config);
+    SimController sim(PacedBootloader(kBaud));
     WriteReporter out;
     serial port(out, sim.path(), kReadTimeoutMs);
     traced.attach(port, usb ? "write-usb" : "write");
-    Window window;
+    BenchWindow window;
     window.usb = usb;
 
     FirmwareImage image;
-    FillImage(image);
-    for (std::uint32_t a = 0; a < 0x2B000; ++a) {
-        image.bytes[a] = a % 4 == 3 ? 0x00 : static_cast<std::uint8_t>(a * 13 + 1);
-    }
+    FillFullImage(image);
 
     const Clock::time_point start = Clock::now();
     const bool written = WriteFirmware(port, image, out, window);

@@ -28,6 +28,7 @@
 #include "bootloader/bootloader.h"
 #include "firmware/flashmem.h"
 #include "motor/motor_com.h"
+#include "paced_write.h"
 #include "quiet_reporter.h"
 #include "serial/serial.h"
 #include "serial/wire_trace.h"
@@ -170,33 +171,14 @@ void unpaced_cpu_us(Traced& t, Series& series, bool& right) {
     series.on.push_back(on * 1e6 / kUnpacedExchanges);
 }
 
-struct NoWindow : BootloaderContext {
-    std::string motor_id_text() const override { return "1"; }
-    bool usb_compatibility() const override { return false; }
-    std::vector<std::string> firmware_lines() const override { return {}; }
-    void replace_firmware_lines(const std::vector<std::string>&) override {}
-    std::string firmware_file_name() const override { return {}; }
-    bool bootloader_baud() const override { return false; }
-    std::string baudrate_text() const override { return "115200"; }
-    void switch_off_debug_log() override {}
-    std::vector<std::string> java_lines() const override { return {}; }
-};
-
 double paced_write(Traced& t, bool on, bool& right) {
-    SimConfig config;
-    config.start_in_bootloader = true;
-    config.bootloader_version = "02";
-    config.pace_baud = kBaud;
-    SimController sim(config);
+    SimController sim(PacedBootloader(kBaud));
     QuietReporter out;
     serial port(out, sim.path(), kWriteTimeoutMs);
     t.attach(port, on, "write");
-    NoWindow window;
+    BenchWindow window;
     FirmwareImage image;
-    FillImage(image);
-    for (std::uint32_t a = 0; a < 0x2B000; ++a) {
-        image.bytes[a] = a % 4 == 3 ? 0x00 : static_cast<std::uint8_t>(a * 13 + 1);
-    }
+    FillFullImage(image);
     const auto t0 = Clock::now();
     right = WriteFirmware(port, image, out, window) && right;
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
