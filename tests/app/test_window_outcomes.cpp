@@ -19,26 +19,12 @@
 
 namespace {
 
-SimConfig in_bootloader() {
-    SimConfig c;
-    c.start_in_bootloader = true;
-    return c;
-}
-
-std::string write_file(const QTemporaryDir& dir, const char* name, const std::string& bytes) {
-    const std::string path = dir.filePath(name).toStdString();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
 TEST(WindowWrite, AFileWithoutProgramDataSendsNothingFromWriteOrAutoFlash) {
     WindowBench b(in_bootloader());
     Tmain_window& w = *b.w;
     QTemporaryDir dir;
     // Every record lands at 0x1F00000 and up, beyond the image.
-    b.dialogs.file_answers.push_back(
-        write_file(dir, "config.hex", ":0200000401F009\n:06000000010203000405EB\n:00000001FF\n"));
-    w.Open1->trigger();
+    b.open_document(dir, "config.hex", ":0200000401F009\n:06000000010203000405EB\n:00000001FF\n");
     ASSERT_TRUE(w.ActionBtn->isEnabled());
 
     w.ActionBtn->click();
@@ -58,9 +44,7 @@ TEST(WindowWrite, UnreadableLinesAreAskedAboutAndOnlyYesWrites) {
     WindowBench b(in_bootloader());
     Tmain_window& w = *b.w;
     QTemporaryDir dir;
-    b.dialogs.file_answers.push_back(
-        write_file(dir, "motor.hex", ":06000000010203000405EB\n:0600100001\n:00000001FF\n"));
-    w.Open1->trigger();
+    b.open_document(dir, "motor.hex", ":06000000010203000405EB\n:0600100001\n:00000001FF\n");
 
     w.ActionBtn->click();
     ASSERT_EQ(b.dialogs.questions.size(), 1u);

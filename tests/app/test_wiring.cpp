@@ -28,23 +28,11 @@ const char* const kHex =
     ":06000000010203000405EB\n"
     ":00000001FF\n";
 
-std::string write_file(const QTemporaryDir& dir, const char* name, const std::string& bytes) {
-    const std::string path = dir.filePath(name).toStdString();
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-SimConfig in_bootloader() {
-    SimConfig c;
-    c.start_in_bootloader = true;
-    return c;
 }
 
 TEST(Documents, OpeningAHexFileEnablesWriteAndAutoFlashAndWriteWorks) {
@@ -82,8 +70,7 @@ TEST(Documents, AutoFlashWritesTheOpenedFileToARunningController) {
     WindowBench b;
     Tmain_window& w = *b.w;
     QTemporaryDir dir;
-    b.dialogs.file_answers.push_back(write_file(dir, "motor.hex", kHex));
-    w.Open1->trigger();
+    b.open_document(dir, "motor.hex", kHex);
     w.AutoFlashButton->click();
     const auto lines = b.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Firmware successfully written"), lines.end());
@@ -99,8 +86,7 @@ TEST(Documents, ScriptFromTheConfigurationTabRunsAndSaves) {
     WindowBench b;
     Tmain_window& w = *b.w;
     QTemporaryDir dir;
-    b.dialogs.file_answers.push_back(write_file(dir, "setup.cfg", "#output hello\r\nVER\r\n"));
-    w.Open1->trigger();
+    b.open_document(dir, "setup.cfg", "#output hello\r\nVER\r\n");
     EXPECT_EQ(w.PageControl->currentWidget(), w.ConfigTab);
     EXPECT_EQ(w.ActionBtn->text(), "write Configuration");
     EXPECT_TRUE(w.Save->isEnabled());
@@ -132,8 +118,7 @@ TEST(Documents, ProgramFromTheJavaTabIsUploaded) {
     WindowBench b;
     Tmain_window& w = *b.w;
     QTemporaryDir dir;
-    b.dialogs.file_answers.push_back(write_file(dir, "blink.prg", "\x34\x12\x78\x56\x01"));
-    w.Open1->trigger();
+    b.open_document(dir, "blink.prg", "\x34\x12\x78\x56\x01");
     EXPECT_EQ(w.PageControl->currentWidget(), w.JavaTab);
     EXPECT_EQ(view_lines(w.Java_View), (std::vector<std::string>{"(J4660", "(J153208"}));
     EXPECT_EQ(w.ActionBtn->text(), "write Java");
@@ -147,8 +132,7 @@ TEST(Documents, AFileAboveTheSizeLimitIsRefusedAndChangesNothing) {
     WindowBench b;
     Tmain_window& w = *b.w;
     QTemporaryDir dir;
-    b.dialogs.file_answers.push_back(write_file(dir, "motor.hex", kHex));
-    w.Open1->trigger();
+    b.open_document(dir, "motor.hex", kHex);
     const std::string big = write_file(dir, "huge.cfg", "");
     std::filesystem::resize_file(big, kMaxDocumentBytes + 1);
 
@@ -165,8 +149,7 @@ TEST(Documents, ReleasedPortKeepsTheWriteButtonOffOnEveryTabButMaintenance) {
     WindowBench b;
     Tmain_window& w = *b.w;
     QTemporaryDir dir;
-    b.dialogs.file_answers.push_back(write_file(dir, "notes.txt", "x"));
-    w.Open1->trigger();
+    b.open_document(dir, "notes.txt", "x");
     EXPECT_EQ(w.ActionBtn->text(), "write Firmware");
     EXPECT_FALSE(w.ActionBtn->isEnabled());
 

@@ -2,11 +2,14 @@
 // A main window on the simulated controller's pseudo-terminal, its boxes and
 // dialogs answered by FakeDialogs.
 
+#include <QAction>
 #include <QApplication>
 #include <QPlainTextEdit>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QWindow>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,7 +21,9 @@
 
 // Lists the simulator's pty first, as the demo run does, while it lives.
 struct ExtraPort {
-    explicit ExtraPort(const std::string& path) { qputenv("KFU_EXTRA_PORTS", QByteArray::fromStdString(path)); }
+    explicit ExtraPort(const std::string& path) {
+        qputenv("KFU_EXTRA_PORTS", QByteArray::fromStdString(path));
+    }
     ~ExtraPort() { qunsetenv("KFU_EXTRA_PORTS"); }
 };
 
@@ -45,6 +50,20 @@ inline void press_key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModif
     QTest::keyClick(QApplication::focusWidget(), key, modifiers);
 }
 
+// `bytes` as the file `name` in `dir`; returns its path.
+inline std::string write_file(const QTemporaryDir& dir, const char* name,
+                              const std::string& bytes) {
+    const std::string path = dir.filePath(name).toStdString();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+inline SimConfig in_bootloader() {
+    SimConfig c;
+    c.start_in_bootloader = true;
+    return c;
+}
+
 struct WindowBench {
     explicit WindowBench(SimConfig config = {}) : sim(std::move(config)), extra(sim.path()) {
         w = std::make_unique<Tmain_window>(dialogs);
@@ -62,6 +81,12 @@ struct WindowBench {
             out.push_back(b.text().toStdString());
         }
         return out;
+    }
+    // Writes the file and opens it through the Open action, its dialog
+    // answered with the file's path.
+    void open_document(const QTemporaryDir& dir, const char* name, const std::string& bytes) {
+        dialogs.file_answers.push_back(write_file(dir, name, bytes));
+        w->Open1->trigger();
     }
     std::string last_line() const {
         const auto l = lines();
