@@ -9,53 +9,28 @@
 #include <vector>
 
 #include "bootloader/bootloader.h"
-#include "bootloader_support.h"
-#include "motor/motor_com.h"
-#include "serial/serial.h"
-#include "sim/sim.h"
-#include "support/recorder.h"
+#include "sim_line_test.h"
 
 namespace {
 
 constexpr std::uint32_t kEnd1536 = 0x2B000;
 
-class AutoFlashTest : public ::testing::Test {
+class AutoFlashTest : public SimLineTest {
 protected:
     void Start(std::uint32_t baud) {
         SimConfig config;
         config.restart_zero_answers = 2;
-        sim = std::make_unique<SimController>(config);
-        port =
-            std::make_unique<serial>(rec, sim->path(), 20, std::make_unique<RecordingBackend>(log));
+        OpenLine(config);
         port->set_baud(baud);
-        motor = std::make_unique<motor_com>(*port);
-        motor->set_id(1);
+        OpenMotor(1);
         FillImage(image);
     }
     // A file opened in the window (`opened`) that has since changed on disk
     // (`on_disk`).
     void OpenChangedFile(const FirmwareImage& opened, const FirmwareImage& on_disk) {
-        const std::string path = dir.file("motor.hex");
-        WriteLines(path, HexLinesOf(opened));
-        OpenHex(path, image, window);
-        WriteLines(path, HexLinesOf(on_disk));
+        WriteLines(OpenImageFile("motor.hex", opened), HexLinesOf(on_disk));
     }
     void Run() { AutoFlashButtonClick(*port, *motor, image, rec, window); }
-
-    std::vector<std::string> Commands() const {
-        std::vector<std::string> list;
-        for (const auto& c : sim->commands()) list.push_back(c.command);
-        return list;
-    }
-
-    TempDir dir;
-    Recorder rec;
-    TestWindow window;
-    FirmwareImage image;
-    std::shared_ptr<RecordingBackend::Log> log = std::make_shared<RecordingBackend::Log>();
-    std::unique_ptr<SimController> sim;
-    std::unique_ptr<serial> port;
-    std::unique_ptr<motor_com> motor;
 };
 
 FirmwareImage Programmed(std::uint32_t begin, std::uint32_t end) {

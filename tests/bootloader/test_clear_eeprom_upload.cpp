@@ -6,43 +6,24 @@
 #include <vector>
 
 #include "bootloader/bootloader.h"
-#include "bootloader_support.h"
-#include "motor/motor_com.h"
-#include "serial/serial.h"
-#include "sim/sim.h"
-#include "support/recorder.h"
+#include "sim_line_test.h"
 
 namespace {
 
-class LineTest : public ::testing::Test {
+class LineTest : public SimLineTest {
 protected:
     void Start(int motor_id, int clear_delay_ms = 100) {
         SimConfig config;
         config.motor_ids = {motor_id};
         config.eeprom_clear_delay_ms = clear_delay_ms;
-        sim = std::make_unique<SimController>(config);
-        port =
-            std::make_unique<serial>(rec, sim->path(), 20, std::make_unique<RecordingBackend>(log));
-        motor = std::make_unique<motor_com>(*port);
-        motor->set_id(motor_id);
+        OpenLine(config);
+        OpenMotor(motor_id);
     }
     std::string Written() const {
         std::string bytes;
         for (const auto& w : log->writes) bytes.append(w.begin(), w.end());
         return bytes;
     }
-    std::vector<std::string> Commands() const {
-        std::vector<std::string> list;
-        for (const auto& c : sim->commands()) list.push_back(c.command);
-        return list;
-    }
-
-    Recorder rec;
-    TestWindow window;
-    std::shared_ptr<RecordingBackend::Log> log = std::make_shared<RecordingBackend::Log>();
-    std::unique_ptr<SimController> sim;
-    std::unique_ptr<serial> port;
-    std::unique_ptr<motor_com> motor;
 };
 
 TEST_F(LineTest, ClearEepromAcceptsThePaddedAcknowledgement) {

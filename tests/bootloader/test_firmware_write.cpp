@@ -9,10 +9,7 @@
 #include <vector>
 
 #include "bootloader/bootloader.h"
-#include "bootloader_support.h"
-#include "serial/serial.h"
-#include "sim/sim.h"
-#include "support/recorder.h"
+#include "sim_line_test.h"
 #include "support/shared_data.h"
 
 namespace {
@@ -21,31 +18,21 @@ constexpr std::uint32_t kReadTimeout = 20;
 constexpr std::uint32_t kEnd1536 = 0x2B000;  // image bytes the 1536-byte mode covers
 constexpr std::uint32_t kEnd96 = 0xFF80;
 
-class WriteTest : public ::testing::Test {
+class WriteTest : public SimLineTest {
 protected:
     void Start(SimConfig config) {
         config.start_in_bootloader = true;
-        port.reset();
-        log->writes.clear();
-        sim = std::make_unique<SimController>(std::move(config));
-        port = std::make_unique<serial>(rec, sim->path(), kReadTimeout,
-                                        std::make_unique<RecordingBackend>(log));
+        OpenLine(std::move(config), kReadTimeout);
         FillImage(image);
     }
-    void Start(const std::string& version, int motor = 1) {
+    void Start(const std::string& version, int motor_id = 1) {
         SimConfig config;
         config.bootloader_version = version;
-        config.motor_ids = {motor};
-        window.motor = std::to_string(motor);
+        config.motor_ids = {motor_id};
+        window.motor = std::to_string(motor_id);
         Start(std::move(config));
     }
-    // Writes the image to a HEX file and opens it, so the write works from
-    // what a real file gives.
-    void OpenImage(const FirmwareImage& wanted) {
-        const std::string path = dir.file("firmware.hex");
-        WriteLines(path, HexLinesOf(wanted));
-        OpenHex(path, image, window);
-    }
+    void OpenImage(const FirmwareImage& wanted) { OpenImageFile("firmware.hex", wanted); }
     bool Write() { return WriteFirmware(*port, image, rec, window); }
 
     std::vector<std::size_t> WriteSizes() const {
@@ -56,14 +43,6 @@ protected:
     bool HasLine(const std::string& line) const {
         return std::find(rec.lines.begin(), rec.lines.end(), line) != rec.lines.end();
     }
-
-    TempDir dir;
-    Recorder rec;
-    TestWindow window;
-    FirmwareImage image;
-    std::shared_ptr<RecordingBackend::Log> log = std::make_shared<RecordingBackend::Log>();
-    std::unique_ptr<SimController> sim;
-    std::unique_ptr<serial> port;
 };
 
 FirmwareImage Blank() {
