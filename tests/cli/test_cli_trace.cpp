@@ -3,6 +3,8 @@
 // prints it back, and the real program leaves a whole trace when it is
 // stopped or killed in the middle of a write.
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <csignal>
 #include <fstream>
@@ -149,6 +151,54 @@ TEST_F(CliTrace, ATraceThatCannotBeMadeSendsNothing) {
               std::string::npos)
         << run.err;
     EXPECT_EQ(sim.received(), "");
+}
+
+// A trace that stops being written partway (here a file size limit, as a
+// full disk would) costs the command nothing: every command still goes out
+// and is answered, the failure is said once, and the exit code tells that
+// the record is incomplete.
+// (The simulator answers a command it does not know with the command.)
+TEST_F(CliTrace, ATraceThatFailsPartwayLetsTheCommandFinishAndSaysSo) {
+    SimController sim;
+    const std::string path = dir.file("limited.trace");
+    std::vector<std::string> args = {"send", "-p", sim.path(), "--trace", path};
+    constexpr int kCommands = 40;
+    for (int i = 0; i < kCommands; ++i) args.push_back("VER");
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit limited = saved;
+    limited.rlim_cur = 4096;
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    const KfuRun run = RunKfu(args);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
+
+    EXPECT_EQ(run.exit_code, 4) << run.err;
+    const std::string said =
+        "the wire trace could not be written to " + path + ": File too large; tracing has stopped";
+    const auto first = run.out.find("Error: " + said + "\n");
+    EXPECT_NE(first, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find(said, first + said.size()), std::string::npos) << "said once:\n"
+                                                                          << run.out;
+
+    std::string expected_sent;
+    for (int i = 0; i < kCommands; ++i) expected_sent += "#1VER\r";
+    EXPECT_EQ(sim.received(), expected_sent);
+    std::size_t replies = 0;
+    for (std::size_t at = run.out.find("VER\n"); at != std::string::npos;
+         at = run.out.find("VER\n", at + 1)) {
+        ++replies;
+    }
+    EXPECT_EQ(replies, static_cast<std::size_t>(kCommands)) << run.out;
+
+    // What was written stays readable, and the reader says it is cut off.
+    const ReadBack back = read_back(path);
+    EXPECT_FALSE(back.summary.ended);
+    EXPECT_FALSE(back.records.empty());
+    EXPECT_LE(ReadAll(path).size(), 4096u);
+    EXPECT_NE(RunKfu({"trace", path}).err.find("cut off"), std::string::npos);
 }
 
 TEST_F(CliTrace, TheReaderSaysWhatItCannotRead) {
