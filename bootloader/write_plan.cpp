@@ -16,6 +16,11 @@ constexpr std::size_t kStaleReadBytes = 64;
 constexpr std::uint64_t kVersionReplyBytes = 7;
 constexpr std::uint64_t kAckBytes = 2;
 constexpr std::uint64_t kAsciiReplyBytes = 7;
+// Each exchange also waits for two wake-ups that the bytes on the line do not
+// show: the controller's, to take in the request, and this side's, to take the
+// reply's last byte. On a local port that is some tens of microseconds, which
+// only counts where the frames are short and many (the ASCII mode's lines).
+constexpr double kTurnaroundSeconds = 50e-6;
 
 // Programmed words from image byte `from` to the end of the image.
 void NoteUnsent(const FirmwareImage& image, std::uint32_t from, WritePlan& plan) {
@@ -60,6 +65,7 @@ WritePlan PlanWrite(WriteMode mode, const FirmwareImage& image,
     plan.wait_seconds = (kReadMsPerByte * kStaleReadBytes + timing.read_timeout_ms) / 1000.0;
     plan.bytes_out = timing.motor_text.size() + 3;
     plan.bytes_in = kVersionReplyBytes;
+    plan.exchanges = 1;
 
     // Frame lengths depend on the motor number only, so one of each kind
     // measures them all.
@@ -101,10 +107,12 @@ WritePlan PlanWrite(WriteMode mode, const FirmwareImage& image,
             break;
         }
     }
+    plan.exchanges += static_cast<std::uint64_t>(plan.data_frames + plan.clear_frames);
     return plan;
 }
 
 double EstimatedSeconds(const WritePlan& plan, const LineTiming& timing) {
     const double bits = 10.0 * static_cast<double>(plan.bytes_out + plan.bytes_in);
-    return bits / (timing.baud > 0 ? timing.baud : 1) + plan.wait_seconds;
+    return bits / (timing.baud > 0 ? timing.baud : 1) + plan.wait_seconds +
+           static_cast<double>(plan.exchanges) * kTurnaroundSeconds;
 }

@@ -47,6 +47,7 @@ struct WritePlan {
     // Bytes on the line, both ways, and the fixed waits the write makes.
     std::uint64_t bytes_out = 0;
     std::uint64_t bytes_in = 0;
+    std::uint64_t exchanges = 0;  // requests that wait for a reply
     double wait_seconds = 0;
 };
 
@@ -64,5 +65,6 @@ WritePlan PlanWrite(WriteMode mode, const FirmwareImage& image,
 
 // Seconds the whole write needs at the line rate: the stale-input read and
 // the version query ahead of it, every frame and its acknowledgement at ten
-// bits per byte, and the drain reads between blocks.
+// bits per byte, the drain reads between blocks, and a short turnaround for
+// every exchange.
 double EstimatedSeconds(const WritePlan& plan, const LineTiming& timing);

@@ -1,7 +1,8 @@
 // `kfu info`'s estimated write time against the write measured by
 // `kfu flash` on the simulator pacing its line, for the reference HEX files
 // and each bootloader mode. The estimate is worked out from the wire
-// protocol alone; nothing in it is fitted to these measurements.
+// protocol and a round per-exchange turnaround; nothing in it is fitted to
+// these measurements.
 
 #include <cmath>
 #include <cstdio>
