@@ -67,7 +67,6 @@ WritePlan PlanWrite(WriteMode mode, const FirmwareImage& image,
     plan.wait_seconds = (kReadMsPerByte * kStaleReadBytes + timing.read_timeout_ms) / 1000.0;
     plan.bytes_out = timing.motor_text.size() + 3;
     plan.bytes_in = kVersionReplyBytes;
-    plan.exchanges = 1;
 
     // Frame lengths depend on the motor number only, so one of each kind
     // measures them all.
@@ -109,12 +108,16 @@ WritePlan PlanWrite(WriteMode mode, const FirmwareImage& image,
             break;
         }
     }
-    plan.exchanges += static_cast<std::uint64_t>(plan.data_frames + plan.clear_frames);
     return plan;
+}
+
+std::uint64_t Exchanges(const WritePlan& plan) {
+    // The version query, then one exchange per frame or line.
+    return 1 + static_cast<std::uint64_t>(plan.data_frames + plan.clear_frames);
 }
 
 double EstimatedSeconds(const WritePlan& plan, const LineTiming& timing) {
     const double bits = 10.0 * static_cast<double>(plan.bytes_out + plan.bytes_in);
     return bits / (timing.baud > 0 ? timing.baud : 1) + plan.wait_seconds +
-           static_cast<double>(plan.exchanges) * kTurnaroundSeconds;
+           static_cast<double>(Exchanges(plan)) * kTurnaroundSeconds;
 }

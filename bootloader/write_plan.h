@@ -47,7 +47,6 @@ struct WritePlan {
     // Bytes on the line, both ways, and the fixed waits the write makes.
     std::uint64_t bytes_out = 0;
     std::uint64_t bytes_in = 0;
-    std::uint64_t exchanges = 0;  // requests that wait for a reply
     double wait_seconds = 0;
 };
 
@@ -62,6 +61,9 @@ struct LineTiming {
 // only the ASCII mode sends.
 WritePlan PlanWrite(WriteMode mode, const FirmwareImage& image,
                     const std::vector<std::string>& lines, const LineTiming& timing);
+
+// Requests of the write that wait for a reply.
+std::uint64_t Exchanges(const WritePlan& plan);
 
 // Seconds the whole write needs at the line rate: the stale-input read and
 // the version query ahead of it, every frame and its acknowledgement at ten

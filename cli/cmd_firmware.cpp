@@ -270,7 +270,7 @@ CommandOutcome cmd_info(const Options& options, Output& out) {
                          {"unsent", RangesJson(plan.unsent)},
                          {"bytes_out", plan.bytes_out},
                          {"bytes_in", plan.bytes_in},
-                         {"exchanges", plan.exchanges},
+                         {"exchanges", Exchanges(plan)},
                          {"estimated_seconds", seconds}});
     }
     f["modes"] = std::move(modes);
