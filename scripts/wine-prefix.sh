@@ -21,6 +21,10 @@ kfu_wine_work=$(mktemp -d)
 export KFU_WINE
 export KFU_WINE_PORTS=$kfu_wine_work/ports
 export WINEPREFIX=$kfu_wine_work/prefix
+# Wine finds its user through HOME, or through the user database when HOME is
+# unset; a build machine's user may have neither, and Wine then crashes at
+# start without a word. The run gets a home of its own.
+export HOME=$kfu_wine_work/home
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=d"
 export DISPLAY=
@@ -32,16 +36,37 @@ kfu_wine_cleanup() {
 }
 trap kfu_wine_cleanup EXIT
 
+# Runs one Wine program for the set-up, its output kept in the log; when it
+# fails, says how and shows what Wine printed.
+kfu_wine_step() {
+    local status=0
+    "$KFU_WINE" "$@" </dev/null >>"$kfu_wine_work/setup.log" 2>&1 || status=$?
+    [ "$status" -eq 0 ] && return 0
+    {
+        echo "wine $* failed with exit status $status. What Wine printed:"
+        tail -n 40 "$kfu_wine_work/setup.log"
+        echo "(user $(id -u), HOME=$HOME, $(uname -sr), free in /tmp: $(df -h --output=avail /tmp | tail -n 1))"
+    } >&2
+    return "$status"
+}
+
 echo "== Wine prefix in $WINEPREFIX"
-mkdir -p "$KFU_WINE_PORTS"
+mkdir -p "$KFU_WINE_PORTS" "$HOME"
 (
     # Run from an empty folder: Wine would start a program of the same name
     # found in the current one instead of its own "reg".
     cd "$kfu_wine_work"
-    "$KFU_WINE" wineboot --init >/dev/null 2>&1
+    # A first start that fails on a loaded machine gets one more try, in a
+    # new prefix and with a new server.
+    if ! kfu_wine_step wineboot --init; then
+        "$kfu_wineserver" -k 2>/dev/null || true
+        "$kfu_wineserver" -w 2>/dev/null || true
+        rm -rf "$WINEPREFIX"
+        echo "Trying once more." >&2
+        kfu_wine_step wineboot --init
+    fi
     for n in 5 6; do
-        "$KFU_WINE" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$KFU_WINE_PORTS/com$n" \
-            /f >/dev/null
+        kfu_wine_step reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$KFU_WINE_PORTS/com$n" /f
     done
 )
 # The port map is read when the wineserver starts; one server then stays up
@@ -54,4 +79,4 @@ mkdir -p "$KFU_WINE_PORTS"
 "$kfu_wineserver" -p >"$kfu_wine_work/wineserver.log" 2>&1
 # Wine's own services start with the first program and stay with the server;
 # started here, they hold no test's output pipe open.
-(cd "$kfu_wine_work" && "$KFU_WINE" wineboot </dev/null >/dev/null 2>&1)
+(cd "$kfu_wine_work" && kfu_wine_step wineboot)
