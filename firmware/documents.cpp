@@ -5,10 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 #include "common/ascii.h"
+#include "common/file_read.h"
 #include "common/text_lines.h"
 
 namespace {
@@ -16,27 +15,13 @@ namespace {
 constexpr std::uint64_t kConfigurationAddress = 0x1F00000;
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::string* refusal) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    const auto refuse = [&]() -> std::optional<std::string> {
+    auto bytes = read_file_up_to(path, kMaxDocumentBytes);
+    if (bytes && bytes->size() > kMaxDocumentBytes) {
         if (refusal) {
             *refusal = "Error: " + path + " is too large to open (more than " +
                        std::to_string(kMaxDocumentBytes / (1024 * 1024)) + " MiB)";
         }
         return std::nullopt;
-    };
-    // The size on disk is only a hint: devices have none, and a file can
-    // grow while it is read, so the read itself stops past the limit too.
-    std::error_code unknown;
-    const std::uintmax_t size = std::filesystem::file_size(path, unknown);
-    if (!unknown && size > kMaxDocumentBytes) return refuse();
-    std::string bytes;
-    if (!unknown) bytes.reserve(static_cast<std::size_t>(size));
-    // Read in large pieces: a read that fails part way keeps what came before.
-    char buffer[65536];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        bytes.append(buffer, static_cast<std::size_t>(file.gcount()));
-        if (bytes.size() > kMaxDocumentBytes) return refuse();
     }
     return bytes;
 }

@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "common/ascii.h"
+#include "common/file_read.h"
 #include "common/reporter.h"
 #include "common/text_lines.h"
 #include "motor/motor_com.h"
@@ -34,10 +33,14 @@ std::string send_console_command(serial& port, motor_com& motor, Reporter& out,
 }
 
 bool read_list_file(const std::string& path, std::vector<std::string>& lines) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    const std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    lines = split_lines(data);
+    auto data = read_file_up_to(path, kMaxCommandListBytes);
+    if (!data) return false;
+    if (data->size() > kMaxCommandListBytes) {
+        // Only whole lines: a command cut in two would be sent as it stands.
+        const std::size_t end = data->find_last_of("\r\n", kMaxCommandListBytes - 1);
+        data->resize(end == std::string::npos ? 0 : end + 1);
+    }
+    lines = split_lines(*data);
     return true;
 }
 

@@ -2,6 +2,7 @@
 // The command console: sending one typed command to the selected motor, and
 // the rule that keeps the command box's drop-down list.
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,12 @@ enum class ListChange { None, Appended, Replaced };
 // once it has gone.
 ListChange keep_command_list(std::vector<std::string>& entries, bool& loaded,
                              const std::string& text, const std::string& list_file);
+
+// A command list is a hand-kept file of a few hundred lines at most; of a
+// larger file (a log saved under the wrong name) only the whole lines within
+// the first MiB are taken, so that neither the memory nor the drop-down
+// list grows with it.
+constexpr std::size_t kMaxCommandListBytes = 1024 * 1024;
 
 // The lines of a text file; CR LF, LF and a lone CR each end a line.
 // False when the file cannot be opened.

@@ -144,6 +144,24 @@ TEST_F(CommandList, LoadedFileIsNotReadAgainButTypedTextsReturnWhenItIsGone) {
     EXPECT_EQ(entries.size(), 2u);
 }
 
+TEST_F(CommandList, AHugeOrEndlessFileGivesOnlyTheWholeLinesOfItsFirstMiB) {
+    // Lines of 17 bytes with their LF; the one that crosses the limit is cut
+    // there and must not appear in part.
+    const std::string line = "#1(E123456789ABC\n";
+    std::string text;
+    while (text.size() <= kMaxCommandListBytes + 100) text += line;
+    write_file(text);
+    ASSERT_TRUE(read_list_file(file, entries));
+    EXPECT_EQ(entries.size(), kMaxCommandListBytes / line.size());
+    EXPECT_EQ(entries.back(), "#1(E123456789ABC");
+
+    // A file name that leads to a device without end is read no further.
+    fs::remove(file);
+    fs::create_symlink("/dev/zero", file);
+    ASSERT_TRUE(read_list_file(file, entries));
+    EXPECT_TRUE(entries.empty());
+}
+
 TEST(LinkTest, TestShowsTheReplyWithoutLineFeedsAndNuls) {
     Bench b;
     b.sim.set_silent(true);
