@@ -122,6 +122,8 @@ public:
         }
         ioctl(fd_, TIOCEXCL);
         exclusive_ = true;
+        has_modem_lines_ = true;
+        has_line_status_ = true;
         // Linux raises RTS (and DTR) on open; the transmitter must stay off.
         set_rts(false);
         return true;
@@ -276,10 +278,14 @@ public:
         }
     }
 
+    // A device without modem lines (a pseudo-terminal) says so at the first
+    // try; it is not asked again before the next open, which keeps two
+    // system calls per write out of the exchange.
     void set_rts(bool on) override {
-        if (fd_ < 0) return;
+        if (fd_ < 0 || !has_modem_lines_) return;
         int bits = TIOCM_RTS;
-        ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits);
+        if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) != 0 && not_supported(errno))
+            has_modem_lines_ = false;
     }
 
 private:
@@ -287,12 +293,19 @@ private:
     // at the next read.
     static long failed(std::size_t got) { return got > 0 ? static_cast<long>(got) : -1; }
 
+    // The driver lacks the request, as opposed to a device that failed.
+    static bool not_supported(int error) { return error == ENOTTY || error == EINVAL; }
+
     // The driver's queue can be empty while the UART still shifts out its last
     // byte; ports that can tell (the serial core's) are asked, others are
     // taken at their word.
-    bool transmitter_empty() const {
+    bool transmitter_empty() {
+        if (!has_line_status_) return true;
         int lsr = 0;
-        if (ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) return true;
+        if (ioctl(fd_, TIOCSERGETLSR, &lsr) != 0) {
+            if (not_supported(errno)) has_line_status_ = false;
+            return true;
+        }
         return (lsr & TIOCSER_TEMT) != 0;
     }
 
@@ -325,6 +338,9 @@ private:
     int fd_ = -1;
     bool exclusive_ = false;
     bool have_saved_ = false;
+    // What the device turned out not to have, found at the first try.
+    bool has_modem_lines_ = true;
+    bool has_line_status_ = true;
     termios saved_{};
     termios state_{};
     std::uint32_t baud_ = 115200;
