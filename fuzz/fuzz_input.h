@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Aborts with a readable reason. Used instead of assert so that the checks
 // stay on in optimised builds, where the replay test runs them.
@@ -40,6 +41,13 @@ inline std::string escaped(std::string_view bytes) {
             out += buf;
         }
     }
+    return out;
+}
+
+// Lines one after another, each in brackets and with C escapes.
+inline std::string bracketed(const std::vector<std::string>& lines) {
+    std::string out;
+    for (const auto& line : lines) out += "[" + escaped(line) + "]";
     return out;
 }
 

@@ -22,6 +22,7 @@
 #include "bootloader/bootloader.h"
 #include "firmware/flashmem.h"
 #include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_window.h"
 #include "fuzz/line_bench.h"  // expected_reply
 
 namespace {
@@ -29,23 +30,6 @@ namespace {
 constexpr int kStartAttempts = 19;
 constexpr int kRestartAttempts = 20;
 constexpr std::uint32_t kPortBaud = 19200;
-
-class Window : public BootloaderContext {
-public:
-    std::string file;
-    bool fast = false;
-    std::string baud_text;
-    std::vector<std::string> lines;
-    std::string motor_id_text() const override { return "1"; }
-    bool usb_compatibility() const override { return false; }
-    std::vector<std::string> firmware_lines() const override { return lines; }
-    void replace_firmware_lines(const std::vector<std::string>& l) override { lines = l; }
-    std::string firmware_file_name() const override { return file; }
-    bool bootloader_baud() const override { return fast; }
-    std::string baudrate_text() const override { return baud_text; }
-    void switch_off_debug_log() override {}
-    std::vector<std::string> java_lines() const override { return {}; }
-};
 
 // Replies whose number is known without the reading rule under test.
 struct NumberReply {
@@ -120,12 +104,6 @@ struct Controller {
     }
 };
 
-std::string show(const std::vector<std::string>& lines) {
-    std::string s;
-    for (const auto& l : lines) s += "[" + escaped(l) + "]";
-    return s;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -137,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)written;
 
-    Window window;
+    FuzzWindow window;
     window.file = hex_file.path;
     window.fast = in.flag();
     const BaudText& baud_text = kBaudTexts[in.small(5)];
@@ -202,15 +180,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     FUZZ_CHECK(controller.requests == expected,
-               "requests " + show(controller.requests) + ", expected " + show(expected));
+               "requests " + bracketed(controller.requests) + ", expected " + bracketed(expected));
     FUZZ_CHECK(!started || window.lines.size() == 2, "the file was not reloaded");
 
     const auto said = [&](const std::string& line) {
         return std::find(out.lines.begin(), out.lines.end(), line) != out.lines.end();
     };
-    FUZZ_CHECK(said("Bootloader started") == started, "start line: " + show(out.lines));
-    FUZZ_CHECK(said("Could not start Bootloader") == !started, "failed start: " + show(out.lines));
-    FUZZ_CHECK(said("Bootloader terminated") == started, "end line: " + show(out.lines));
+    FUZZ_CHECK(said("Bootloader started") == started, "start line: " + bracketed(out.lines));
+    FUZZ_CHECK(said("Could not start Bootloader") == !started, "failed start: " + bracketed(out.lines));
+    FUZZ_CHECK(said("Bootloader terminated") == started, "end line: " + bracketed(out.lines));
     FUZZ_CHECK(out.pauses == (started ? restart_queries - 1 : 0),
                std::to_string(out.pauses) + " pauses for " + std::to_string(restart_queries) +
                    " restart queries");
@@ -218,7 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string shown = expected_reply(controller.restore_reply).text;
         const auto at = std::find(out.lines.begin(), out.lines.end(), "Bootloader terminated");
         FUZZ_CHECK(at != out.lines.end() && at + 1 != out.lines.end() && *(at + 1) == shown,
-                   "baud restore reply " + escaped(shown) + " not shown: " + show(out.lines));
+                   "baud restore reply " + escaped(shown) + " not shown: " + bracketed(out.lines));
     }
     FUZZ_CHECK(said("setting Baudrate to 115200") == window.fast, "speed switch line");
     FUZZ_CHECK(said("restoring Baudrate") == window.fast, "speed restore line");

@@ -21,6 +21,7 @@
 #include "bootloader/bootloader.h"
 #include "common/int_text.h"
 #include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_window.h"
 #include "serial/memory_backend.h"
 #include "serial/serial.h"
 #include "tests/support/recorder.h"
@@ -29,20 +30,6 @@ namespace {
 
 constexpr int kAttempts = 10;
 constexpr std::size_t kReadSize = 7;
-
-class Window : public BootloaderContext {
-public:
-    std::string motor;
-    std::string motor_id_text() const override { return motor; }
-    bool usb_compatibility() const override { return false; }
-    std::vector<std::string> firmware_lines() const override { return {}; }
-    void replace_firmware_lines(const std::vector<std::string>&) override {}
-    std::string firmware_file_name() const override { return {}; }
-    bool bootloader_baud() const override { return false; }
-    std::string baudrate_text() const override { return {}; }
-    void switch_off_debug_log() override {}
-    std::vector<std::string> java_lines() const override { return {}; }
-};
 
 // Each pause lets the controller's next piece arrive instead of sleeping.
 class PacedRecorder : public Recorder {
@@ -58,17 +45,11 @@ public:
     }
 };
 
-std::string show(const std::vector<std::string>& lines) {
-    std::string s;
-    for (const auto& l : lines) s += "[" + escaped(l) + "]";
-    return s;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput in(data, size);
-    Window window;
+    FuzzWindow window;
     window.motor = in.flag() ? std::to_string(in.in_range(0, 999)) : in.text(6);
     const int stop_before = in.flag() ? in.small(kAttempts) : -1;  // attempt index, or none
     PacedRecorder out;
@@ -123,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         if (!stopped) expected.push_back(expect_cleared ? "OK" : "FAILED");
     }
-    FUZZ_CHECK(out.lines == expected, "said " + show(out.lines) + ", expected " + show(expected));
+    FUZZ_CHECK(out.lines == expected, "said " + bracketed(out.lines) + ", expected " + bracketed(expected));
     FUZZ_CHECK(cleared == expect_cleared, cleared ? "cleared without its acknowledgement"
                                                   : "acknowledgement read but not reported");
     return 0;

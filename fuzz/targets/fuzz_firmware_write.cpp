@@ -16,36 +16,21 @@
 #include "common/int_text.h"
 #include "firmware/flashmem.h"
 #include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_window.h"
 #include "fuzz/line_bench.h"
 
 namespace {
 
 enum class Mode { None, B1536, B96, Ascii };
 
-class Window : public BootloaderContext {
-public:
-    std::string motor;
-    bool usb = false;
-    std::vector<std::string> lines;
-    std::string motor_id_text() const override { return motor; }
-    bool usb_compatibility() const override { return usb; }
-    std::vector<std::string> firmware_lines() const override { return lines; }
-    void replace_firmware_lines(const std::vector<std::string>& l) override { lines = l; }
-    std::string firmware_file_name() const override { return {}; }
-    bool bootloader_baud() const override { return false; }
-    std::string baudrate_text() const override { return {}; }
-    void switch_off_debug_log() override {}
-    std::vector<std::string> java_lines() const override { return {}; }
-};
-
 struct Bootloader {
-    Bootloader(FuzzInput& i, LineBench& l, const FirmwareImage& m, Window& w, std::string version)
+    Bootloader(FuzzInput& i, LineBench& l, const FirmwareImage& m, FuzzWindow& w, std::string version)
         : in(i), b(l), image(m), window(w), version_answer(std::move(version)) {}
 
     FuzzInput& in;
     LineBench& b;
     const FirmwareImage& image;
-    Window& window;
+    FuzzWindow& window;
     int motor = 0;
     Mode mode = Mode::None;
     std::string version_answer;
@@ -177,7 +162,7 @@ const char* const kMotors[] = {"1", "7", "42", "123", "999", "0", "1000", "-1", 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput in(data, size);
     LineBench b;
-    Window window;
+    FuzzWindow window;
     const int motor_choice = in.small(9);
     window.motor = motor_choice == 9 ? in.text(5) : kMotors[motor_choice];
     window.usb = in.flag();

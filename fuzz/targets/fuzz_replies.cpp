@@ -16,6 +16,7 @@
 #include "bootloader/bootloader_steps.h"
 #include "common/int_text.h"
 #include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_window.h"
 #include "fuzz/line_bench.h"
 #include "motor/console.h"
 #include "motor/debug_log.h"
@@ -58,20 +59,6 @@ int expected_number(std::string text) {
     return read_integer_or(text, 0);
 }
 
-class UploadWindow : public BootloaderContext {
-public:
-    std::vector<std::string> lines;
-    std::string motor_id_text() const override { return "1"; }
-    bool usb_compatibility() const override { return false; }
-    std::vector<std::string> firmware_lines() const override { return {}; }
-    void replace_firmware_lines(const std::vector<std::string>&) override {}
-    std::string firmware_file_name() const override { return {}; }
-    bool bootloader_baud() const override { return false; }
-    std::string baudrate_text() const override { return {}; }
-    void switch_off_debug_log() override {}
-    std::vector<std::string> java_lines() const override { return lines; }
-};
-
 // A reply line as a controller sends it: no CR inside, one at the end.
 std::string one_line(std::string text) {
     for (char& c : text)
@@ -81,9 +68,9 @@ std::string one_line(std::string text) {
 }
 
 void upload(LineBench& b, FuzzInput& in) {
-    UploadWindow window;
+    FuzzWindow window;
     for (int n = in.small(4); n > 0; --n) {
-        window.lines.push_back(in.flag() ? "(J" + std::to_string(in.u32()) : in.text(20));
+        window.java.push_back(in.flag() ? "(J" + std::to_string(in.u32()) : in.text(20));
     }
     b.mem->input.clear();
     b.answers.clear();
@@ -94,7 +81,7 @@ void upload(LineBench& b, FuzzInput& in) {
         replies.push_back(expected_reply(line).text);
     };
     answer("(JS");
-    for (const std::string& line : window.lines) answer(line);
+    for (const std::string& line : window.java) answer(line);
     answer("(JI");
 
     const std::size_t mark = b.mem->written.size();
@@ -102,9 +89,9 @@ void upload(LineBench& b, FuzzInput& in) {
 
     std::string frames = frame_for(b.motor.id(), "(JS");
     bool all_echoed = true;
-    for (std::size_t i = 0; i < window.lines.size() && all_echoed; ++i) {
-        frames += frame_for(b.motor.id(), window.lines[i]);
-        all_echoed = replies[i + 1] == window.lines[i];
+    for (std::size_t i = 0; i < window.java.size() && all_echoed; ++i) {
+        frames += frame_for(b.motor.id(), window.java[i]);
+        all_echoed = replies[i + 1] == window.java[i];
     }
     if (all_echoed) frames += frame_for(b.motor.id(), "(JI");
     FUZZ_CHECK(ok == all_echoed, "upload result");
