@@ -8,13 +8,9 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStyle>
-#include <vector>
 
 #include "app/controls.h"
-#include "app/dialogs.h"
 #include "app/main_window.h"
-#include "motor/port_settings.h"
-#include "serial/serial.h"
 
 namespace {
 
@@ -79,21 +75,10 @@ void TCommDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
-void TCommDialog::FormCreate() {
-    std::vector<std::string> ports;
-    main_.port().list_ports(ports);
-    ComPortComboBox->clear();
-    for (const std::string& p : ports) ComPortComboBox->addItem(QString::fromStdString(p));
-    ComPortComboBox->setCurrentIndex(ports.empty() ? -1 : 0);
-    BaudrateComboBox->setEditText(QString::number(main_.port().get_baud()));
-}
+void TCommDialog::FormCreate() { main_.CommDialogFormCreate(); }
 
 void TCommDialog::BitBtnOkClick() {
-    main_.SetComPort(ComPortComboBox->currentText().toStdString());
-    if (!apply_port_settings(main_.port(), to_bytes(BaudrateComboBox->currentText()),
-                             to_bytes(TimeoutComboBox->currentText()))) {
-        main_.dialogs().box(this, "Could not open COM-Port", "Info", BoxIcon::Information);
-    }
+    main_.CommDialogOkClick();
     accept();
 }
 

@@ -5,6 +5,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include "window/window_texts.h"
+
 FileDialogSettings::FileDialogSettings(QObject* parent, const QString& name, const QString& filter,
                                        const QString& default_suffix, const QString& file_name)
     : QObject(parent), filter(filter), default_suffix(default_suffix), file_name(file_name) {
@@ -13,14 +15,10 @@ FileDialogSettings::FileDialogSettings(QObject* parent, const QString& name, con
 
 QStringList name_filters(const QString& filter) {
     QStringList filters;
-    const QStringList parts = filter.split('|');
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns;
-        for (const QString& p : parts[i + 1].split(';')) {
-            if (!p.trimmed().isEmpty()) patterns.append(p.trimmed());
-        }
-        if (patterns.isEmpty()) continue;
-        filters.append(parts[i].trimmed() + " (" + patterns.join(' ') + ")");
+    for (const auto& [description, patterns] : filter_pairs(filter.toStdString())) {
+        QStringList shown;
+        for (const std::string& p : patterns) shown.append(QString::fromStdString(p));
+        filters.append(QString::fromStdString(description) + " (" + shown.join(' ') + ")");
     }
     return filters;
 }

@@ -5,45 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-// The runs of spaces line the arrows up in the box's proportional font; the
-// blank at the end of "printed on " is part of the text.
-const char* const kHowToText =
-    "How to....\n"
-    "\n"
-    "if-statements:\n"
-    "\n"
-    "if equal              --> #ifeq(command,value){\n"
-    "if not equal        --> #ifneq(command,value){\n"
-    "if greater than   --> #ifgt(command,value){\n"
-    "if lower than      --> #iflt(command,value){\n"
-    "\n"
-    "end of statement:  #}\n"
-    "\n"
-    "\n"
-    "#ifeq(command, value){\n"
-    "\n"
-    "...\n"
-    "\n"
-    "#}\n"
-    "\n"
-    "______________________________________\n"
-    "\n"
-    "change motor number:\n"
-    "\n"
-    "#motor 3\n"
-    "\n"
-    "______________________________________\n"
-    "\n"
-    "output:\n"
-    "\n"
-    "#output this text behind #output will be printed on \n"
-    "screen\n"
-    "\n"
-    "______________________________________\n"
-    "\n"
-    "Timer:\n"
-    "\n"
-    "#tm500";
+#include "window/window_texts.h"
 
 TfrmHowTo::TfrmHowTo(QWidget* parent) : QDialog(parent) {
     setObjectName("frmHowTo");

@@ -20,5 +20,3 @@ protected:
     // Only its button and the window's close button close this box.
     void keyPressEvent(QKeyEvent* event) override;
 };
-
-extern const char* const kHowToText;

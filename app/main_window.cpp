@@ -5,55 +5,23 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
 #include <QTabWidget>
+#include <QTextBlock>
 #include <QTimer>
-#include <vector>
 
 #include "app/comm_dialog.h"
 #include "app/dialogs.h"
 #include "app/howto_dlg.h"
 #include "app/software_dlg.h"
-#include "common/int_text.h"
-#include "common/version.h"
-#include "firmware/flashmem.h"
-#include "motor/console.h"
-#include "motor/motor_com.h"
-#include "serial/serial.h"
-#include "serial/wire_trace.h"
-
-namespace {
-
-// The operations' names in the wire trace, by the name the line guard knows
-// them by.
-std::string trace_name(const std::string& who) {
-    static const struct {
-        const char* who;
-        const char* name;
-    } kNames[] = {
-        {"the command console", "console"},
-        {"the connection test", "test"},
-        {"polling", "poll"},
-        {"the debug log", "debug-log"},
-        {"the firmware write", "write"},
-        {"AutoFlash", "autoflash"},
-        {"Clear EEPROM", "clear"},
-        {"the program upload", "upload"},
-        {"the script", "script"},
-        {"the dump", "dump"},
-    };
-    for (const auto& n : kNames) {
-        if (who == n.who) return n.name;
-    }
-    return who;
-}
-
-}  // namespace
+#include "window/window_texts.h"
 
 std::string to_bytes(const QString& text) { return text.toLatin1().toStdString(); }
 
@@ -62,14 +30,31 @@ QString from_bytes(const std::string& bytes) {
 }
 
 QList<QWidget*> release_controls(const Tmain_window& w) {
-    return {w.cmbCommand,       w.BtnCmd,    w.test_con_Btn,      w.poll,
-            w.DebugLogCheckBox, w.ActionBtn, w.ClearEepromButton, w.AutoFlashButton};
+    QList<QWidget*> controls;
+    for (Ctl c : kReleaseControls) controls.append(w.widget(c));
+    return controls;
+}
+
+std::vector<std::string> view_lines(const QPlainTextEdit* view) {
+    std::vector<std::string> lines;
+    const QTextDocument* doc = view->document();
+    if (doc->isEmpty()) return lines;
+    lines.reserve(static_cast<std::size_t>(doc->blockCount()));
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) lines.push_back(to_bytes(b.text()));
+    return lines;
+}
+
+void set_view_lines(QPlainTextEdit* view, const std::vector<std::string>& lines) {
+    QStringList text;
+    text.reserve(static_cast<qsizetype>(lines.size()));
+    for (const std::string& line : lines) text.append(from_bytes(line));
+    view->setPlainText(text.join('\n'));
 }
 
 Tmain_window::Tmain_window(Dialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), firmware_image(std::make_unique<FirmwareImage>()), dialogs_(dialogs) {
+    : QMainWindow(parent), WindowLogic(static_cast<WindowView&>(*this)), dialogs_(dialogs) {
     setObjectName("main_window");
-    setWindowTitle("Korvane Firmware Utility 1.36");
+    setWindowTitle(kWindowCaption);
     create_controls();
     create_menu();
     FormCreate();
@@ -96,98 +81,33 @@ Tmain_window::~Tmain_window() {
     FormDestroy();
 }
 
-void Tmain_window::FormCreate() {
-    PortName = "COM1";
-    Firmware_View->clear();
-    Java_View->clear();
-    Config_View->clear();
-    Message->clear();
-    cmbCommand->setEditText(QString());
-
-    FillImage(*firmware_image);
-    port_ = std::make_unique<serial>(*this, PortName, 100);
-    std::vector<std::string> ports;
-    port_->list_ports(ports);
-    if (!ports.empty()) {
-        PortName = ports.front();
-        port_->set_port(PortName);
-    }
-
-    motor_ = std::make_unique<motor_com>(*port_);
-    motor_->set_id(read_integer_or(to_bytes(MotorID->currentText()), 1));
-
-    MotorID->clear();
-    for (int i = 1; i <= 255; ++i) MotorID->addItem(QString::number(i));
-    MotorID->addItem("*");
-
-    cmbCommandChange();
-}
-
-void Tmain_window::FormDestroy() {
-    // The motor object only refers to the port, so it goes first; the port
-    // then gives the device back the settings it found.
-    poll_timer->stop();
-    DebugLogTimer->stop();
-    cmdTimer->stop();
-    motor_.reset();
-    port_.reset();
-}
-
 void Tmain_window::showEvent(QShowEvent* event) {
-    closing_ = false;
+    const bool first = window_shown();
     QMainWindow::showEvent(event);
-    if (shown_before_) return;
-    shown_before_ = true;
     // After the window is on the screen, so the modal dialog has its owner
     // to sit on.
-    QTimer::singleShot(0, this, &Tmain_window::FormShow);
+    if (first) QTimer::singleShot(0, this, [this] { FormShow(); });
 }
 
 void Tmain_window::closeEvent(QCloseEvent* event) {
     // The program ends only when the handler under way returns, so that
     // handler has to be told.
-    closing_ = true;
+    window_closing();
+    if (cmd_wait_) cmd_wait_->quit();
     QMainWindow::closeEvent(event);
 }
 
-void Tmain_window::FormShow() {
-    if (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) return;
-    dialogs_.run_modal(*CommDialog);
-    select_port_in_dialog();
-}
-
-void Tmain_window::SelectComPort1Click() {
-    CommDialog->show();
-    CommDialog->raise();
-    CommDialog->activateWindow();
-    select_port_in_dialog();
-}
-
-void Tmain_window::select_port_in_dialog() {
-    QComboBox* ports = CommDialog->ComPortComboBox;
-    const QString in_use = QString::fromStdString(PortName);
-    int index = ports->findText(in_use, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    // A port typed in by hand is not among the devices listed; without it the
-    // box would come up empty, and OK would take the empty name.
-    if (index < 0) {
-        ports->addItem(in_use);
-        index = ports->count() - 1;
+bool Tmain_window::eventFilter(QObject* watched, QEvent* event) {
+    // The keys arrive at the combo box itself: it keeps the focus for its line
+    // edit and hands keys on to it directly, past the line edit's filters.
+    if (watched == cmbCommand && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) cmbCommandKeyPress('\r');
     }
-    ports->setCurrentIndex(index);
-}
-
-void Tmain_window::SetComPort(const std::string& name) {
-    PortName = name;
-    port_->set_port(name);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void Tmain_window::Exit1Click() { close(); }
-
-void Tmain_window::disconnectComCheckBoxClick() {
-    const bool released = disconnectComCheckBox->isChecked();
-    for (QWidget* control : release_controls(*this)) control->setEnabled(!released);
-    port_->set_port(released ? "0" : PortName);
-}
 
 void Tmain_window::About1Click() {
     software->show();
@@ -201,122 +121,224 @@ void Tmain_window::howto1Click() {
     frmHowTo->activateWindow();
 }
 
-bool Tmain_window::on_line(const std::string& who, LineUse use,
-                           const std::function<void()>& action) {
-    if (Guard.busy()) {
-        if (use == LineUse::Tick) return false;
-        if (tick_on_line_) {
-            deferred_.push_back({who, action});
-        } else {
-            message("Busy: " + Guard.owner() + " is still using the serial line");
-        }
-        return false;
+// --- WindowView ---
+
+QWidget* Tmain_window::widget(Ctl control) const {
+    switch (control) {
+        case Ctl::cmbCommand: return cmbCommand;
+        case Ctl::BtnCmd: return BtnCmd;
+        case Ctl::chkClearOnSend: return chkClearOnSend;
+        case Ctl::MotorID: return MotorID;
+        case Ctl::test_con_Btn: return test_con_Btn;
+        case Ctl::poll: return poll;
+        case Ctl::DebugLogCheckBox: return DebugLogCheckBox;
+        case Ctl::chkUSBCompatibility: return chkUSBCompatibility;
+        case Ctl::ActionBtn: return ActionBtn;
+        case Ctl::ClearEepromButton: return ClearEepromButton;
+        case Ctl::AutoFlashButton: return AutoFlashButton;
+        case Ctl::disconnectComCheckBox: return disconnectComCheckBox;
+        case Ctl::Firmware_View: return Firmware_View;
+        case Ctl::Java_View: return Java_View;
+        case Ctl::Config_View: return Config_View;
+        case Ctl::LogSendCheckBox: return LogSendCheckBox;
+        case Ctl::RepeatCheckBox: return RepeatCheckBox;
+        case Ctl::saveLogCheckBox: return saveLogCheckBox;
+        case Ctl::ComPortComboBox: return CommDialog->ComPortComboBox;
+        case Ctl::BaudrateComboBox: return CommDialog->BaudrateComboBox;
+        case Ctl::TimeoutComboBox: return CommDialog->TimeoutComboBox;
+        case Ctl::BootloaderBaudCheckBox: return CommDialog->BootloaderBaudCheckBox;
+        case Ctl::Save:
+        case Ctl::TraceSerialLine1: break;
     }
-    {
-        LineGuard::Hold hold(Guard, who);
-        TraceOperation operation(*port_, trace_name(who));
-        // Reset even when the action throws, and before the operation ends: a
-        // tick flag left set would have every later click that meets a busy
-        // line wait for it instead of being refused.
-        struct Reset {
-            Tmain_window& w;
-            ~Reset() {
-                w.tick_on_line_ = false;
-                w.operation_ = nullptr;
-            }
-        } reset{*this};
-        if (operation.active()) operation_ = &operation;
-        tick_on_line_ = use == LineUse::Tick;
-        action();
+    return nullptr;
+}
+
+QComboBox* Tmain_window::combo(Ctl control) const { return qobject_cast<QComboBox*>(widget(control)); }
+
+QPlainTextEdit* Tmain_window::view_of(Ctl control) const {
+    return qobject_cast<QPlainTextEdit*>(widget(control));
+}
+
+QTimer* Tmain_window::timer(Timer t) const {
+    switch (t) {
+        case Timer::poll_timer: return poll_timer;
+        case Timer::DebugLogTimer: return DebugLogTimer;
+        case Timer::cmdTimer: return cmdTimer;
     }
-    if (port_->trace() && port_->trace()->failed()) stop_trace(false);
-    while (!deferred_.empty() && !Guard.busy()) {
-        Deferred next = std::move(deferred_.front());
-        deferred_.pop_front();
-        on_line(next.who, LineUse::Click, next.action);
+    return nullptr;
+}
+
+// Port names are file names, in the system's encoding; everything else is
+// the line's 8-bit text.
+std::string Tmain_window::text(Ctl control) const {
+    if (control == Ctl::ComPortComboBox) return combo(control)->currentText().toStdString();
+    if (QComboBox* c = combo(control)) return to_bytes(c->currentText());
+    if (auto* b = qobject_cast<QPushButton*>(widget(control))) return to_bytes(b->text());
+    return {};
+}
+
+void Tmain_window::set_text(Ctl control, const std::string& text) {
+    if (control == Ctl::ComPortComboBox) {
+        combo(control)->setEditText(QString::fromStdString(text));
+    } else if (QComboBox* c = combo(control)) {
+        c->setEditText(from_bytes(text));
+    } else if (auto* b = qobject_cast<QPushButton*>(widget(control))) {
+        b->setText(from_bytes(text));
     }
-    return true;
 }
 
-std::string Tmain_window::motor_text() const { return to_bytes(MotorID->currentText()); }
-
-void Tmain_window::operation_result(bool ok) {
-    if (operation_) operation_->set_result(ok);
+bool Tmain_window::checked(Ctl control) const {
+    if (control == Ctl::TraceSerialLine1) return TraceSerialLine1->isChecked();
+    auto* box = qobject_cast<QCheckBox*>(widget(control));
+    return box && box->isChecked();
 }
 
-void Tmain_window::TraceSerialLine1Click() {
-    if (!TraceSerialLine1->isChecked()) {
-        stop_trace(true);
-        return;
+void Tmain_window::set_checked(Ctl control, bool on) {
+    if (control == Ctl::TraceSerialLine1) {
+        TraceSerialLine1->setChecked(on);
+    } else if (auto* box = qobject_cast<QCheckBox*>(widget(control))) {
+        box->setChecked(on);
     }
-    const std::optional<std::string> name = dialogs_.save_file(this, *TraceDialog);
-    if (!name) {
-        TraceSerialLine1->setChecked(false);
-        return;
+}
+
+void Tmain_window::set_enabled(Ctl control, bool enabled) {
+    if (control == Ctl::Save) {
+        Save->setEnabled(enabled);
+    } else if (control == Ctl::TraceSerialLine1) {
+        TraceSerialLine1->setEnabled(enabled);
+    } else {
+        widget(control)->setEnabled(enabled);
     }
-    std::string error;
-    std::shared_ptr<WireTrace> trace = WireTrace::start(
-        *name, {std::string("korvane-util ") + kfu_version, this, WireTrace::kPartBytes}, error);
-    if (!trace) {
-        TraceSerialLine1->setChecked(false);
-        const std::string text = "Could not create the trace file " + *name + ": " + error;
-        message("Error: " + text);
-        box(text, "Error", BoxIcon::Error);
-        return;
+}
+
+std::vector<std::string> Tmain_window::items(Ctl control) const {
+    const QComboBox* c = combo(control);
+    const bool file_names = control == Ctl::ComPortComboBox;
+    std::vector<std::string> list;
+    list.reserve(static_cast<std::size_t>(c->count()));
+    for (int i = 0; i < c->count(); ++i) {
+        list.push_back(file_names ? c->itemText(i).toStdString() : to_bytes(c->itemText(i)));
     }
-    port_->set_trace(std::move(trace));
-    message("Trace: recording the serial line in " + *name);
+    return list;
 }
 
-void Tmain_window::stop_trace(bool say_so) {
-    const std::shared_ptr<WireTrace> trace = port_->trace();
-    port_->set_trace(nullptr);
-    TraceSerialLine1->setChecked(false);
-    if (!trace || !say_so) return;
-    message("Trace: ended; the serial line's trace is in " + trace->path() +
-            (trace->part() > 1 ? " and its numbered parts" : ""));
+void Tmain_window::set_items(Ctl control, const std::vector<std::string>& list) {
+    QComboBox* c = combo(control);
+    const bool file_names = control == Ctl::ComPortComboBox;
+    c->clear();
+    for (const std::string& item : list) {
+        c->addItem(file_names ? QString::fromStdString(item) : from_bytes(item));
+    }
 }
 
-// --- Reporter ---
+void Tmain_window::select_item(Ctl control, int index) { combo(control)->setCurrentIndex(index); }
 
-void Tmain_window::message(const std::string& line) {
-    if (operation_) operation_->set_text(line);
-    // A CR or LF inside a line (a poll request, a reply shown as received)
-    // would otherwise break it in two, and a NUL could end it; they are
-    // shown as their symbols.
-    QString shown = from_bytes(line);
-    shown.replace(QChar('\r'), QChar(0x240D))
-        .replace(QChar('\n'), QChar(0x240A))
-        .replace(QChar(0), QChar(0x2400));
-    Message->appendPlainText(shown);
+void Tmain_window::set_command_list(const std::vector<std::string>& list) {
+    // Changing the list may move the selection and with it the text; the user
+    // is typing, so the text and the cursor in it stay where they are.
+    const QSignalBlocker quiet(cmbCommand);
+    QLineEdit* edit = cmbCommand->lineEdit();
+    const QString typed = edit->text();
+    const int cursor = edit->cursorPosition();
+    // The usual change appends one entry; only a list read from the file
+    // replaces the whole.
+    const int kept = cmbCommand->count();
+    bool appended = list.size() >= static_cast<std::size_t>(kept);
+    for (int i = 0; appended && i < kept; ++i) {
+        appended = to_bytes(cmbCommand->itemText(i)) == list[static_cast<std::size_t>(i)];
+    }
+    if (!appended) cmbCommand->clear();
+    for (std::size_t i = appended ? static_cast<std::size_t>(kept) : 0; i < list.size(); ++i) {
+        cmbCommand->addItem(from_bytes(list[i]));
+    }
+    if (edit->text() != typed) edit->setText(typed);
+    edit->setCursorPosition(cursor);
 }
 
-void Tmain_window::box(const std::string& text, const std::string& caption, BoxIcon icon) {
-    dialogs_.box(this, text, caption, icon);
+int Tmain_window::line_count(Ctl control) const {
+    const QTextDocument* doc = view_of(control)->document();
+    return doc->isEmpty() ? 0 : doc->blockCount();
 }
 
-void Tmain_window::process_events() { QCoreApplication::processEvents(); }
-
-void Tmain_window::set_progress_min(int value) {
-    set_progress_range(value, std::max(value, ProgressBar->maximum()));
+std::string Tmain_window::line(Ctl control, int index) const {
+    return to_bytes(view_of(control)->document()->findBlockByNumber(index).text());
 }
 
-void Tmain_window::set_progress_max(int value) {
-    set_progress_range(std::min(value, ProgressBar->minimum()), value);
+std::vector<std::string> Tmain_window::lines(Ctl control) const { return view_lines(view_of(control)); }
+
+void Tmain_window::set_lines(Ctl control, const std::vector<std::string>& list) {
+    if (list.empty()) {
+        view_of(control)->clear();
+    } else {
+        set_view_lines(view_of(control), list);
+    }
 }
 
-void Tmain_window::set_progress_range(int min, int max) {
-    // The bar turns 0..0 into an endless busy animation; a job with nothing
-    // to do (an empty script or program) shows an empty bar instead.
-    ProgressBar->setRange(min, min == 0 && max == 0 ? 1 : max);
+void Tmain_window::append_message(const std::string& line) {
+    const std::u16string shown = shown_line(line);
+    Message->appendPlainText(QString::fromUtf16(shown.data(), static_cast<qsizetype>(shown.size())));
 }
 
-void Tmain_window::set_progress_position(int value) { ProgressBar->setValue(value); }
+void Tmain_window::clear_messages() { Message->clear(); }
 
-int Tmain_window::progress_position() const { return ProgressBar->value(); }
+int Tmain_window::current_page() const { return PageControl->currentIndex(); }
 
-void Tmain_window::repaint_progress() { ProgressBar->repaint(); }
+void Tmain_window::set_current_page(int page) { PageControl->setCurrentIndex(page); }
 
-bool Tmain_window::ask_yes_no(const std::string& text, const std::string& caption) {
+int Tmain_window::progress_minimum() const { return ProgressBar->minimum(); }
+int Tmain_window::progress_maximum() const { return ProgressBar->maximum(); }
+void Tmain_window::set_progress_range(int min, int max) { ProgressBar->setRange(min, max); }
+int Tmain_window::progress_value() const { return ProgressBar->value(); }
+void Tmain_window::set_progress_value(int value) { ProgressBar->setValue(value); }
+void Tmain_window::repaint_progress_bar() { ProgressBar->repaint(); }
+
+void Tmain_window::start_timer(Timer t, int interval_ms) { timer(t)->start(interval_ms); }
+void Tmain_window::stop_timer(Timer t) { timer(t)->stop(); }
+bool Tmain_window::timer_active(Timer t) const { return timer(t)->isActive(); }
+int Tmain_window::timer_interval(Timer t) const { return timer(t)->interval(); }
+void Tmain_window::set_timer_interval(Timer t, int interval_ms) { timer(t)->setInterval(interval_ms); }
+
+void Tmain_window::wait_cmd_timer(int interval_ms) {
+    QEventLoop wait;
+    const auto fired = QObject::connect(cmdTimer, &QTimer::timeout, &wait, &QEventLoop::quit);
+    cmdTimer->setInterval(interval_ms);
+    cmdTimer->start();
+    cmd_wait_ = &wait;
+    if (!stop_requested()) wait.exec();
+    cmd_wait_ = nullptr;
+    QObject::disconnect(fired);
+}
+
+void Tmain_window::let_events_run() { QCoreApplication::processEvents(); }
+
+bool Tmain_window::shift_held() const {
+    return QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier;
+}
+
+void Tmain_window::show_box(const std::string& text, const std::string& caption, BoxIcon icon,
+                            BoxOwner owner) {
+    QWidget* on = owner == BoxOwner::PortDialog ? static_cast<QWidget*>(CommDialog) : this;
+    dialogs_.box(on, text, caption, icon);
+}
+
+bool Tmain_window::ask_question(const std::string& text, const std::string& caption) {
     return dialogs_.ask_yes_no(this, text, caption);
+}
+
+std::optional<std::string> Tmain_window::choose_file(FileDialog dialog) {
+    FileDialogSettings* settings[] = {OpenFirmwareDialog, SaveFirmwareDialog, EEDump,
+                                      ScriptLogDialog, TraceDialog};
+    FileDialogSettings& s = *settings[static_cast<int>(dialog)];
+    return file_dialog_settings(dialog).open ? dialogs_.open_file(this, s)
+                                             : dialogs_.save_file(this, s);
+}
+
+void Tmain_window::show_port_dialog(bool modal) {
+    if (modal) {
+        dialogs_.run_modal(*CommDialog);
+        return;
+    }
+    CommDialog->show();
+    CommDialog->raise();
+    CommDialog->activateWindow();
 }

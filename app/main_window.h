@@ -1,25 +1,22 @@
 #pragma once
-// The main window: tabs with the three documents and the dump buttons, the
-// message area, and the bottom panel with the console and action controls.
-// It owns the one port, the one motor command object and the firmware image,
-// and it is the Reporter every routine writes its lines to. Handlers only
-// read controls, call a routine under the line guard and show the result;
-// they live in the window_*.cpp files by subject.
+// The main window's Qt face: the tabs with the three documents and the dump
+// buttons, the message area, and the bottom panel with the console and
+// action controls. What the window does lives in WindowLogic; this class
+// builds the controls, turns Qt's signals into the logic's handlers and
+// implements WindowView over its widgets.
 
 #include <QList>
 #include <QMainWindow>
-#include <deque>
-#include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "common/line_guard.h"
-#include "common/reporter.h"
+#include "window/window_logic.h"
+#include "window/window_view.h"
 
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QEventLoop;
 class QLabel;
 class QMenu;
 class QPlainTextEdit;
@@ -31,64 +28,18 @@ class QTimer;
 class QWidget;
 
 class Dialogs;
-class TraceOperation;
 class FileDialogSettings;
 class TCommDialog;
 class Tsoftware;
 class TfrmHowTo;
-class motor_com;
-class serial;
-struct FirmwareImage;
 
-class Tmain_window : public QMainWindow, public Reporter {
+class Tmain_window : public QMainWindow, public WindowView, public WindowLogic {
     Q_OBJECT
 public:
     explicit Tmain_window(Dialogs& dialogs, QWidget* parent = nullptr);
     ~Tmain_window() override;
 
-    // --- Reporter ---
-    void message(const std::string& line) override;
-    void box(const std::string& text, const std::string& caption, BoxIcon icon) override;
-    void process_events() override;
-    void set_progress_min(int value) override;
-    void set_progress_max(int value) override;
-    void set_progress_position(int value) override;
-    int progress_position() const override;
-    void repaint_progress() override;
-    bool ask_yes_no(const std::string& text, const std::string& caption) override;
-    // True once the window is closing: an operation that lets events run
-    // ends rather than go on from a window nobody sees.
-    bool stop_requested() const override { return closing_; }
-
-    static constexpr int kPollIntervalMs = 10;
-
-    // --- state shared by the subsystems ---
-    std::string PortName;
-    bool CommandListLoaded = false;
-    std::string FirmwareFileName;
-    std::string ScriptLogName;
-    bool ScriptRepeating = false;
-    std::unique_ptr<FirmwareImage> firmware_image;
-    LineGuard Guard;
-
-    serial& port() { return *port_; }
-    motor_com& motor() { return *motor_; }
     Dialogs& dialogs() { return dialogs_; }
-
-    // Takes a port name chosen in the port dialog.
-    void SetComPort(const std::string& name);
-
-    // How an action wants the serial line.
-    enum class LineUse {
-        Click,  // refused while another click's action holds the line
-        Tick,   // a background tick: skipped while the line is taken
-    };
-    // Runs `action` holding the line guard as `who`. A tick that finds the
-    // line taken skips its turn. A click that arrives while a background tick
-    // lets events run waits until the tick is over and then runs; a click that
-    // arrives while another click's action runs is refused with a "Busy: "
-    // line. Returns whether the action ran now.
-    bool on_line(const std::string& who, LineUse use, const std::function<void()>& action);
 
     // --- the other windows, created once with this one ---
     TCommDialog* CommDialog = nullptr;
@@ -152,43 +103,56 @@ public:
     FileDialogSettings* SaveFirmwareDialog = nullptr;
     FileDialogSettings* EEDump = nullptr;
 
-    // --- handlers ---
-    void FormShow();
-    void Exit1Click();
-    void disconnectComCheckBoxClick();
-    void SelectComPort1Click();
-    void TraceSerialLine1Click();
-    void About1Click();
-    void howto1Click();
-
-    void BtnCmdClick();
-    void cmbCommandKeyPress(char key);
-    void cmbCommandChange();
-    void clearCommandWindowClick();
-    void clearLogwindowClick();
-
-    void test_con_BtnClick();
-    void pollClick();
-    void poll_timerTimer();
-    void MotorIDChange();
-    void DebugLogCheckBoxClick();
-    void DebugLogTimerTimer();
-
-    void Open1Click();
-    void SaveClick();
-    void PageControlChange();
-    void cmbCommandkeydown();  // OnClick of ActionBtn
-    void AutoFlashButtonClick();
-    void ClearEepromButtonClick();
-    void btnDumpEEPromClick();
-    void btnCoreDumpClick();
-    void btnBootCrashClick();
-    void cmdTimerTimer();
-
     // The file dialog of the script log.
     FileDialogSettings* ScriptLogDialog = nullptr;
     // The file dialog of the wire trace.
     FileDialogSettings* TraceDialog = nullptr;
+
+    // --- the handlers that are about this face only ---
+    void Exit1Click();
+    void About1Click();
+    void howto1Click();
+
+    // --- WindowView ---
+    std::string text(Ctl control) const override;
+    void set_text(Ctl control, const std::string& text) override;
+    bool checked(Ctl control) const override;
+    void set_checked(Ctl control, bool checked) override;
+    void set_enabled(Ctl control, bool enabled) override;
+    std::vector<std::string> items(Ctl combo) const override;
+    void set_items(Ctl combo, const std::vector<std::string>& items) override;
+    void select_item(Ctl combo, int index) override;
+    void set_command_list(const std::vector<std::string>& items) override;
+    int line_count(Ctl view) const override;
+    std::string line(Ctl view, int index) const override;
+    std::vector<std::string> lines(Ctl view) const override;
+    void set_lines(Ctl view, const std::vector<std::string>& lines) override;
+    void append_message(const std::string& line) override;
+    void clear_messages() override;
+    int current_page() const override;
+    void set_current_page(int page) override;
+    int progress_minimum() const override;
+    int progress_maximum() const override;
+    void set_progress_range(int min, int max) override;
+    int progress_value() const override;
+    void set_progress_value(int value) override;
+    void repaint_progress_bar() override;
+    void start_timer(Timer timer, int interval_ms) override;
+    void stop_timer(Timer timer) override;
+    bool timer_active(Timer timer) const override;
+    int timer_interval(Timer timer) const override;
+    void set_timer_interval(Timer timer, int interval_ms) override;
+    void wait_cmd_timer(int interval_ms) override;
+    void let_events_run() override;
+    bool shift_held() const override;
+    void show_box(const std::string& text, const std::string& caption, BoxIcon icon,
+                  BoxOwner owner) override;
+    bool ask_question(const std::string& text, const std::string& caption) override;
+    std::optional<std::string> choose_file(FileDialog dialog) override;
+    void show_port_dialog(bool modal) override;
+
+    // The widget that shows `control` (null for the menu items).
+    QWidget* widget(Ctl control) const;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -196,8 +160,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void FormCreate();
-    void FormDestroy();
     void create_controls();
     void create_pages();
     void create_config_page();
@@ -207,32 +169,12 @@ private:
     void create_file_dialogs();
     void create_menu();
     void connect_handlers();
-    void send_command(bool run_events);
-    void keep_typed_text(const std::function<void()>& change_list);
-    void write_firmware();
-    void upload_program();
-    void run_script();
-    void dump(int first, int last);
-    void select_port_in_dialog();
-    void set_progress_range(int min, int max);
-    std::string motor_text() const;
-    // The verdict of the operation under way, for its end in the wire trace.
-    void operation_result(bool ok);
-    // Ends the wire trace and unchecks its menu item; `say_so` tells where it is.
-    void stop_trace(bool say_so);
+    QComboBox* combo(Ctl control) const;
+    QPlainTextEdit* view_of(Ctl control) const;
+    QTimer* timer(Timer t) const;
 
     Dialogs& dialogs_;
-    std::unique_ptr<serial> port_;
-    std::unique_ptr<motor_com> motor_;
-    bool shown_before_ = false;
-    bool closing_ = false;
-    bool tick_on_line_ = false;
-    TraceOperation* operation_ = nullptr;
-    struct Deferred {
-        std::string who;
-        std::function<void()> action;
-    };
-    std::deque<Deferred> deferred_;
+    QEventLoop* cmd_wait_ = nullptr;
 };
 
 // The controls the port release switches off and back on, in that order.

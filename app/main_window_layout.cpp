@@ -24,6 +24,7 @@
 #include "app/controls.h"
 #include "app/dialogs.h"
 #include "app/main_window.h"
+#include "window/window_texts.h"
 
 namespace {
 
@@ -123,10 +124,10 @@ void Tmain_window::create_controls() {
 // release box in the tab bar's corner.
 void Tmain_window::create_pages() {
     PageControl = named(new QTabWidget(Splitter1), "PageControl");
-    FirmwareTab = page(PageControl, "FirmwareTab", "Firmware");
-    JavaTab = page(PageControl, "JavaTab", "Java");
-    ConfigTab = page(PageControl, "ConfigTab", "Configuration");
-    tabMaintenance = page(PageControl, "tabMaintenance", "Maintenance");
+    FirmwareTab = page(PageControl, "FirmwareTab", kPageCaptions[0]);
+    JavaTab = page(PageControl, "JavaTab", kPageCaptions[1]);
+    ConfigTab = page(PageControl, "ConfigTab", kPageCaptions[2]);
+    tabMaintenance = page(PageControl, "tabMaintenance", kPageCaptions[3]);
 
     Firmware_View = memo("Firmware_View", FirmwareTab);
     Firmware_View->setReadOnly(true);
@@ -246,22 +247,21 @@ void Tmain_window::create_timers() {
     poll_timer = named(new QTimer(this), "poll_timer");
     poll_timer->setInterval(kPollIntervalMs);
     DebugLogTimer = named(new QTimer(this), "DebugLogTimer");
-    DebugLogTimer->setInterval(200);
+    DebugLogTimer->setInterval(kDebugLogIntervalMs);
     cmdTimer = named(new QTimer(this), "cmdTimer");
-    cmdTimer->setInterval(1000);
+    cmdTimer->setInterval(kCmdTimerIntervalMs);
 }
 
 void Tmain_window::create_file_dialogs() {
-    OpenFirmwareDialog = new FileDialogSettings(
-        this, "OpenFirmwareDialog",
-        "Korvane files| *.hex;*.prg;*.cfg|Java Program|*.prg|Intel hex file|*.hex|"
-        "configuration files|*.cfg|all files|*.*");
-    SaveFirmwareDialog =
-        new FileDialogSettings(this, "SaveFirmwareDialog", "Configuration Files|*.cfg", "cfg");
-    EEDump = new FileDialogSettings(this, "EEDump", "EEProm Dump | *.eed", "eed", "EEPromDump");
-    ScriptLogDialog = new FileDialogSettings(this, "ScriptLogDialog", QString());
-    TraceDialog = new FileDialogSettings(this, "TraceDialog", "Wire trace|*.trace|all files|*.*",
-                                         "trace", "serial-line");
+    const auto make = [this](FileDialog which) {
+        const FileDialogSettingsText& t = file_dialog_settings(which);
+        return new FileDialogSettings(this, t.name, t.filter, t.default_suffix, t.file_name);
+    };
+    OpenFirmwareDialog = make(FileDialog::OpenFirmwareDialog);
+    SaveFirmwareDialog = make(FileDialog::SaveFirmwareDialog);
+    EEDump = make(FileDialog::EEDump);
+    ScriptLogDialog = make(FileDialog::ScriptLogDialog);
+    TraceDialog = make(FileDialog::TraceDialog);
 }
 
 void Tmain_window::create_menu() {
@@ -297,38 +297,41 @@ void Tmain_window::create_menu() {
 }
 
 void Tmain_window::connect_handlers() {
+    // Each signal calls its handler; `on` connects one without arguments.
+    const auto on = [this](auto* sender, auto signal, void (WindowLogic::*handler)()) {
+        connect(sender, signal, this, [this, handler] { (this->*handler)(); });
+    };
     connect(Exit1, &QAction::triggered, this, &Tmain_window::Exit1Click);
-    connect(SelectComPort1, &QAction::triggered, this, &Tmain_window::SelectComPort1Click);
+    on(SelectComPort1, &QAction::triggered, &WindowLogic::SelectComPort1Click);
     // Only the user's click: unchecking it from code after a failure must not
     // run the handler again.
-    connect(TraceSerialLine1, &QAction::triggered, this, &Tmain_window::TraceSerialLine1Click);
-    connect(clearCommandWindow, &QAction::triggered, this, &Tmain_window::clearCommandWindowClick);
-    connect(clearLogwindow, &QAction::triggered, this, &Tmain_window::clearLogwindowClick);
+    on(TraceSerialLine1, &QAction::triggered, &WindowLogic::TraceSerialLine1Click);
+    on(clearCommandWindow, &QAction::triggered, &WindowLogic::clearCommandWindowClick);
+    on(clearLogwindow, &QAction::triggered, &WindowLogic::clearLogwindowClick);
     connect(About1, &QAction::triggered, this, &Tmain_window::About1Click);
     connect(howto1, &QAction::triggered, this, &Tmain_window::howto1Click);
-    connect(disconnectComCheckBox, &QCheckBox::toggled, this,
-            &Tmain_window::disconnectComCheckBoxClick);
+    on(disconnectComCheckBox, &QCheckBox::toggled, &WindowLogic::disconnectComCheckBoxClick);
 
-    connect(BtnCmd, &QPushButton::clicked, this, &Tmain_window::BtnCmdClick);
-    connect(cmbCommand, &QComboBox::editTextChanged, this, &Tmain_window::cmbCommandChange);
-    connect(cmbCommand, &QComboBox::activated, this, &Tmain_window::cmbCommandChange);
+    on(BtnCmd, &QPushButton::clicked, &WindowLogic::BtnCmdClick);
+    on(cmbCommand, &QComboBox::editTextChanged, &WindowLogic::cmbCommandChange);
+    on(cmbCommand, &QComboBox::activated, &WindowLogic::cmbCommandChange);
     cmbCommand->installEventFilter(this);
 
-    connect(test_con_Btn, &QPushButton::clicked, this, &Tmain_window::test_con_BtnClick);
-    connect(poll, &QCheckBox::toggled, this, &Tmain_window::pollClick);
-    connect(poll_timer, &QTimer::timeout, this, &Tmain_window::poll_timerTimer);
-    connect(MotorID, &QComboBox::currentTextChanged, this, &Tmain_window::MotorIDChange);
-    connect(DebugLogCheckBox, &QCheckBox::toggled, this, &Tmain_window::DebugLogCheckBoxClick);
-    connect(DebugLogTimer, &QTimer::timeout, this, &Tmain_window::DebugLogTimerTimer);
+    on(test_con_Btn, &QPushButton::clicked, &WindowLogic::test_con_BtnClick);
+    on(poll, &QCheckBox::toggled, &WindowLogic::pollClick);
+    on(poll_timer, &QTimer::timeout, &WindowLogic::poll_timerTimer);
+    on(MotorID, &QComboBox::currentTextChanged, &WindowLogic::MotorIDChange);
+    on(DebugLogCheckBox, &QCheckBox::toggled, &WindowLogic::DebugLogCheckBoxClick);
+    on(DebugLogTimer, &QTimer::timeout, &WindowLogic::DebugLogTimerTimer);
 
-    connect(Open1, &QAction::triggered, this, &Tmain_window::Open1Click);
-    connect(Save, &QAction::triggered, this, &Tmain_window::SaveClick);
-    connect(PageControl, &QTabWidget::currentChanged, this, &Tmain_window::PageControlChange);
-    connect(ActionBtn, &QPushButton::clicked, this, &Tmain_window::cmbCommandkeydown);
-    connect(AutoFlashButton, &QPushButton::clicked, this, &Tmain_window::AutoFlashButtonClick);
-    connect(ClearEepromButton, &QPushButton::clicked, this, &Tmain_window::ClearEepromButtonClick);
-    connect(btnDumpEEProm, &QPushButton::clicked, this, &Tmain_window::btnDumpEEPromClick);
-    connect(btnCoreDump, &QPushButton::clicked, this, &Tmain_window::btnCoreDumpClick);
-    connect(btnBootCrash, &QPushButton::clicked, this, &Tmain_window::btnBootCrashClick);
-    connect(cmdTimer, &QTimer::timeout, this, &Tmain_window::cmdTimerTimer);
+    on(Open1, &QAction::triggered, &WindowLogic::Open1Click);
+    on(Save, &QAction::triggered, &WindowLogic::SaveClick);
+    on(PageControl, &QTabWidget::currentChanged, &WindowLogic::PageControlChange);
+    on(ActionBtn, &QPushButton::clicked, &WindowLogic::cmbCommandkeydown);
+    on(AutoFlashButton, &QPushButton::clicked, &WindowLogic::AutoFlashButtonClick);
+    on(ClearEepromButton, &QPushButton::clicked, &WindowLogic::ClearEepromButtonClick);
+    on(btnDumpEEProm, &QPushButton::clicked, &WindowLogic::btnDumpEEPromClick);
+    on(btnCoreDump, &QPushButton::clicked, &WindowLogic::btnCoreDumpClick);
+    on(btnBootCrash, &QPushButton::clicked, &WindowLogic::btnBootCrashClick);
+    on(cmdTimer, &QTimer::timeout, &WindowLogic::cmdTimerTimer);
 }

@@ -5,27 +5,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "common/version.h"
-
-QString program_version() { return QString::fromLatin1(kfu_version); }
-
-QStringList about_lines(const QString& version) {
-    return {
-        "Korvane Firmware Utility",
-        "",
-        "Software Version: " + version,
-        "",
-        "Korvane Drives",
-        "",
-        "Service Department",
-        "Your local service centre",
-        "See your delivery papers",
-        "",
-        "Web: support page",
-        "Tel.: service hotline",
-        "Fax: service fax",
-    };
-}
+#include "window/window_texts.h"
 
 Tsoftware::Tsoftware(QWidget* parent) : QDialog(parent) {
     setObjectName("software");
@@ -58,7 +38,9 @@ void Tsoftware::showEvent(QShowEvent* event) {
 
 void Tsoftware::FormShow() {
     // Replaces the text, so the block appears once however often it is shown.
-    Memo1->setPlainText(about_lines(program_version()).join('\n'));
+    QStringList text;
+    for (const std::string& line : about_lines(program_version())) text.append(QString::fromStdString(line));
+    Memo1->setPlainText(text.join('\n'));
 }
 
 void Tsoftware::OKClick() { hide(); }

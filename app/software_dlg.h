@@ -22,8 +22,3 @@ protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 };
-
-// The version this program was built as, x.y.z.w.
-QString program_version();
-// The 13 lines the About box shows.
-QStringList about_lines(const QString& version);

@@ -1,29 +1,25 @@
 // Connection test, polling, the motor number box and the debug log.
 
-#include <QCheckBox>
-#include <QComboBox>
-#include <QTimer>
-
-#include "app/main_window.h"
 #include "motor/debug_log.h"
 #include "motor/link_test.h"
 #include "motor/motor_com.h"
 #include "motor/motor_id.h"
+#include "window/window_logic.h"
 
-void Tmain_window::test_con_BtnClick() {
+void WindowLogic::test_con_BtnClick() {
     on_line("the connection test", LineUse::Click,
             [this] { test_connection(*port_, *this, motor_text()); });
 }
 
-void Tmain_window::pollClick() {
-    if (poll->isChecked()) {
-        poll_timer->start(kPollIntervalMs);
+void WindowLogic::pollClick() {
+    if (view_.checked(Ctl::poll)) {
+        view_.start_timer(Timer::poll_timer, kPollIntervalMs);
     } else {
-        poll_timer->stop();
+        view_.stop_timer(Timer::poll_timer);
     }
 }
 
-void Tmain_window::poll_timerTimer() {
+void WindowLogic::poll_timerTimer() {
     PollCycle cycle;
     on_line("polling", LineUse::Tick, [this, &cycle] {
         cycle = poll_cycle(*port_, *this, motor_text());
@@ -34,37 +30,50 @@ void Tmain_window::poll_timerTimer() {
         // The pause of a failed read is taken by the timer, so the window
         // stays live meanwhile.
         const int next = cycle.pause_ms > 0 ? cycle.pause_ms : kPollIntervalMs;
-        if (poll_timer->isActive() && poll_timer->interval() != next) poll_timer->setInterval(next);
+        if (view_.timer_active(Timer::poll_timer) && view_.timer_interval(Timer::poll_timer) != next) {
+            view_.set_timer_interval(Timer::poll_timer, next);
+        }
         return;
     }
     // Stopped before the box, so no cycle runs while it is open.
-    poll_timer->stop();
-    poll->setChecked(false);
+    view_.stop_timer(Timer::poll_timer);
+    view_.set_checked(Ctl::poll, false);
     box("Device detected", "Info", BoxIcon::Information);
     message("Device detected");
 }
 
-void Tmain_window::MotorIDChange() {
+void WindowLogic::MotorIDChange() {
     const MotorIdChoice choice = choose_motor_id(motor_text());
     // Writing the corrected text back runs this handler again; the corrected
     // text is valid, so that run only selects the same motor.
-    if (choice.text != motor_text()) MotorID->setEditText(from_bytes(choice.text));
+    if (choice.text != motor_text()) view_.set_text(Ctl::MotorID, choice.text);
     motor_->set_id(choice.id);
 }
 
-void Tmain_window::DebugLogCheckBoxClick() {
-    if (DebugLogCheckBox->isChecked()) {
-        DebugLogTimer->start();
+void WindowLogic::set_motor_id_text(const std::string& text) {
+    // An unchanged text changes nothing in the box; the handling runs all the same.
+    if (motor_text() == text) {
+        MotorIDChange();
     } else {
-        DebugLogTimer->stop();
+        view_.set_text(Ctl::MotorID, text);
     }
 }
 
-void Tmain_window::DebugLogTimerTimer() {
+void WindowLogic::DebugLogCheckBoxClick() {
+    if (view_.checked(Ctl::DebugLogCheckBox)) {
+        view_.start_timer(Timer::DebugLogTimer, kDebugLogIntervalMs);
+    } else {
+        view_.stop_timer(Timer::DebugLogTimer);
+    }
+}
+
+void WindowLogic::DebugLogTimerTimer() {
     const DebugLogTimerControl control{
-        [this] { DebugLogTimer->stop(); },
+        [this] { view_.stop_timer(Timer::DebugLogTimer); },
         [this] {
-            if (DebugLogCheckBox->isChecked()) DebugLogTimer->start();
+            if (view_.checked(Ctl::DebugLogCheckBox)) {
+                view_.start_timer(Timer::DebugLogTimer, kDebugLogIntervalMs);
+            }
         },
     };
     on_line("the debug log", LineUse::Tick, [this, &control] { debug_log_tick(*port_, *this, control); });
