@@ -21,25 +21,29 @@ if [ ! -f "$linux_build/CMakeCache.txt" ]; then
 fi
 cmake --build "$linux_build" -j "$(nproc)" --target test_wine
 
-# The command line must make a download that holds what it should and needs
-# no DLL beyond Windows' own.
+# The download must hold what it should, and its programs need no DLL beyond
+# Windows' own.
 if [ -f cli/CMakeLists.txt ]; then
     echo "== The Windows download"
     zip=$(ls "$win_build"/kfu-*-win64.zip)
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$win_build/CMakeCache.txt")
     top=kfu-$version-win64
     listed=$(cmake -E tar tf "$zip" | grep -v '/$' | sort | tr '\n' ' ')
-    expected="$top/LICENSE $top/README.md $top/kfu.exe "
+    expected="$top/LICENSE $top/README.md $top/kfu.exe $top/korvane-util.exe "
     [ "$listed" = "$expected" ] || { echo "$zip holds: $listed (expected $expected)" >&2; exit 1; }
-    dlls=$(x86_64-w64-mingw32-objdump -p "$win_build/kfu.exe" | sed -n 's/^\s*DLL Name: //p' |
-        tr '[:upper:]' '[:lower:]' | sort | tr '\n' ' ')
-    for dll in $dlls; do
-        case $dll in
-            kernel32.dll | advapi32.dll | msvcrt.dll | user32.dll | ws2_32.dll) ;;
-            *) echo "kfu.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
-        esac
+    for program in kfu.exe korvane-util.exe; do
+        dlls=$(x86_64-w64-mingw32-objdump -p "$win_build/$program" | sed -n 's/^\s*DLL Name: //p' |
+            tr '[:upper:]' '[:lower:]' | sort | tr '\n' ' ')
+        for dll in $dlls; do
+            case $dll in
+                kernel32.dll | advapi32.dll | msvcrt.dll | user32.dll | ws2_32.dll | gdi32.dll | \
+                    comctl32.dll | comdlg32.dll | version.dll) ;;
+                *) echo "$program needs $dll, which Windows does not bring" >&2; exit 1 ;;
+            esac
+        done
+        echo "$program: DLLs: $dlls"
     done
-    echo "$zip: $listed; DLLs: $dlls"
+    echo "$zip: $listed"
 fi
 
 . scripts/wine-prefix.sh

@@ -371,6 +371,14 @@ LRESULT CALLBACK Win32MainWindow::command_edit_proc(HWND hwnd, UINT msg, WPARAM 
     return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
+LRESULT CALLBACK Win32MainWindow::script_view_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                                   DWORD_PTR) {
+    // Tab types a tab into the script, as in the Linux window; the other
+    // views pass it on to the next control.
+    if (msg == WM_GETDLGCODE) return DefSubclassProc(hwnd, msg, wp, lp) | DLGC_WANTTAB;
+    return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
 LRESULT CALLBACK Win32MainWindow::tabs_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
                                             DWORD_PTR self) {
     // The pages' controls are children of the tab control; their messages
@@ -466,6 +474,7 @@ void Win32MainWindow::create_controls() {
     make(hwnd_, L"BUTTON", L"AutoFlash", WS_TABSTOP | WS_DISABLED, IDC_AutoFlashButton);
     make(hwnd_, L"BUTTON", L"Clear EEPROM", WS_TABSTOP, IDC_ClearEepromButton);
 
+    SetWindowSubclass(item(IDC_Config_View), script_view_proc, 1, 0);
     // Enter in the command box sends.
     HWND command_edit = FindWindowExW(item(IDC_cmbCommand), nullptr, L"Edit", nullptr);
     SetWindowSubclass(command_edit, command_edit_proc, 1, reinterpret_cast<DWORD_PTR>(this));
