@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Renders the main window (Firmware tab) and the port dialog offscreen into
+# Renders the main window at work (a HEX file halfway through AutoFlash to the
+# simulated controller) and the port dialog offscreen into
 # docs/main_window.png and docs/port_dialog.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
