@@ -2,8 +2,10 @@
 # Builds the Windows programs (scripts/build-windows.sh) and tests them under
 # Wine: first the core tests as Windows programs, then the Windows programs
 # end to end against the simulated controller, whose pseudo-terminals the
-# tests lead to COM5 and COM6 of a Wine prefix made for this run. No display
-# is needed; the prefix and its wineserver are gone when the script ends.
+# tests lead to COM5 and COM6 of a Wine prefix made for this run, and last
+# the Win32 window on an X server of its own (Xvfb, started by that test
+# program only). The prefix, its wineserver and the X server are gone when
+# the script ends.
 #
 # The end-to-end tests are Linux programs of the ordinary build; set
 # KFU_LINUX_BUILD to use another build folder than build/ci.
@@ -11,7 +13,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/setup-deps.sh wine64
+# fonts-wine: Wine's own fonts (Tahoma, MS Sans Serif, Courier and the
+# system font), which Debian ships apart; without them the window's texts
+# have no font of the metrics the layout was made for.
+bash scripts/setup-deps.sh wine64 fonts-wine
 bash scripts/build-windows.sh
 win_build=$root/build/win64
 
@@ -19,7 +24,7 @@ linux_build=${KFU_LINUX_BUILD:-$root/build/ci}
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
     cmake -S . -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKFU_WERROR=ON >/dev/null
 fi
-cmake --build "$linux_build" -j "$(nproc)" --target test_wine
+cmake --build "$linux_build" -j "$(nproc)" --target test_wine test_wine_window
 
 # The download must hold what it should, and its programs need no DLL beyond
 # Windows' own.
@@ -53,3 +58,6 @@ ctest --test-dir "$win_build" --output-on-failure -j "$(nproc)"
 
 echo "== Windows programs against the simulated controller"
 KFU_WIN_BUILD=$win_build "$linux_build/tests/wine/test_wine"
+
+echo "== The Win32 window under Wine, worked with X input"
+KFU_WIN_BUILD=$win_build "$linux_build/tests/wine_window/test_wine_window"

@@ -2,8 +2,9 @@
 # Wine prefix in a temporary folder, with COM5 and COM6 registered as the
 # links "com5" and "com6" of a folder that the Linux test programs point at
 # simulator pseudo-terminals, and starts one wineserver for the whole run.
-# No display is used. On exit the wineserver is stopped and waited for and
-# the folder removed. Exports KFU_WINE, KFU_WINE_PORTS and WINEPREFIX.
+# No display is used here. On exit the wineserver is stopped and waited for and
+# the folder removed. Exports KFU_WINE, KFU_WINESERVER, KFU_WINE_PORTS and
+# WINEPREFIX.
 
 find_wine_tool() {
     local name
@@ -16,6 +17,8 @@ find_wine_tool() {
 }
 KFU_WINE=$(find_wine_tool wine64 wine)
 kfu_wineserver=$(find_wine_tool wineserver64 wineserver)
+# The window tests start the server anew once their X server is up.
+export KFU_WINESERVER=$kfu_wineserver
 
 kfu_wine_work=$(mktemp -d)
 export KFU_WINE
