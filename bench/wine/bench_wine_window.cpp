@@ -9,6 +9,7 @@
 // meanwhile; its slowest answer is how long the window was unresponsive.
 // Run it through scripts/bench-windows.sh.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,7 +33,7 @@ constexpr int kComboEdit = 1001;  // a combo box's edit
 
 struct Timing {
     bool ok = false;
-    double seconds = 0, worst_answer_ms = 0;
+    double seconds = 0, worst_answer_ms = 0, worst_later_ms = 0;
 };
 
 // korvane-util.exe on COM5 with the read time-out `timeout_ms`, its port
@@ -65,8 +66,9 @@ public:
         full.insert(full.end(), args.begin() + 1, args.end());
         const wine::Result r = wine::run(full, std::chrono::minutes(10));
         Timing t;
-        t.ok = r.status == 0 && std::sscanf(r.out.c_str(), "seconds=%lf worst_answer_ms=%lf",
-                                            &t.seconds, &t.worst_answer_ms) == 2;
+        t.ok = r.status == 0 &&
+               std::sscanf(r.out.c_str(), "seconds=%lf worst_answer_ms=%lf worst_later_ms=%lf", &t.seconds,
+                           &t.worst_answer_ms, &t.worst_later_ms) == 3;
         if (!t.ok) std::printf("  window_stopwatch.exe: exit %d %s%s\n", r.status, r.out.c_str(), r.err.c_str());
         return t;
     }
@@ -92,11 +94,16 @@ double median(std::vector<double> v) {
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-void summary(const char* what, const std::vector<double>& ratios, const std::vector<double>& worst,
+void summary(const char* what, const std::vector<double>& ratios, const std::vector<Timing>& timings,
              double target) {
-    std::printf("%s / bound: median %.4f, max %.4f (target <= %.2f); slowest answer of the window: %.1f ms\n",
-                what, median(ratios), *std::max_element(ratios.begin(), ratios.end()), target,
-                *std::max_element(worst.begin(), worst.end()));
+    double worst = 0, later = 0;
+    for (const Timing& t : timings) {
+        worst = std::max(worst, t.worst_answer_ms);
+        later = std::max(later, t.worst_later_ms);
+    }
+    std::printf("%s / bound: median %.4f, max %.4f (target <= %.2f); slowest answer of the window %.1f ms, "
+                "past the first second %.1f ms\n",
+                what, median(ratios), *std::max_element(ratios.begin(), ratios.end()), target, worst, later);
 }
 
 }  // namespace
@@ -123,7 +130,8 @@ int main(int argc, char** argv) {
     std::printf("Win32 window under Wine, simulator paced at %u baud\n", kBaud);
     std::printf("full 1536-byte-mode write (%d blocks), read time-out %d ms; line-time bound %.3f s\n",
                 kFullWriteBlocks, kWriteTimeoutMs, write_bound);
-    std::vector<double> write_ratios, write_worst;
+    std::vector<double> write_ratios;
+    std::vector<Timing> write_timings;
     for (int r = 0; r < rounds; ++r) {
         SimConfig config;
         config.start_in_bootloader = true;
@@ -139,14 +147,15 @@ int main(int argc, char** argv) {
                                             "Firmware successfully written", "600000"});
         if (!t.ok || sim.frames().size() != static_cast<std::size_t>(kFullWriteBlocks)) return 1;
         write_ratios.push_back(t.seconds / write_bound);
-        write_worst.push_back(t.worst_answer_ms);
-        std::printf("round %d: write %.3f s, ratio %.4f, slowest answer %.1f ms\n", r + 1, t.seconds,
-                    write_ratios.back(), t.worst_answer_ms);
+        write_timings.push_back(t);
+        std::printf("round %d: write %.3f s, ratio %.4f, slowest answer %.1f ms (%.1f ms past the first second)\n",
+                    r + 1, t.seconds, write_ratios.back(), t.worst_answer_ms, t.worst_later_ms);
     }
     std::filesystem::remove(hex);
 
     // The dump, with the read time-out of the Linux dump benchmark.
-    std::vector<double> dump_ratios, dump_worst;
+    std::vector<double> dump_ratios;
+    std::vector<Timing> dump_timings;
     for (int r = 0; r < rounds; ++r) {
         SimConfig config;
         config.pace_baud = kBaud;
@@ -173,11 +182,11 @@ int main(int argc, char** argv) {
         std::filesystem::remove(file);
         if (!t.ok || exchanges != static_cast<std::size_t>(kEEPromDump.last + 1)) return 1;
         dump_ratios.push_back(t.seconds / dump_bound);
-        dump_worst.push_back(t.worst_answer_ms);
+        dump_timings.push_back(t);
         std::printf("round %d: dump %.3f s, ratio %.4f, slowest answer %.1f ms\n", r + 1, t.seconds,
                     dump_ratios.back(), t.worst_answer_ms);
     }
-    summary("write", write_ratios, write_worst, 1.03);
-    summary("dump", dump_ratios, dump_worst, 1.05);
+    summary("write", write_ratios, write_timings, 1.03);
+    summary("dump", dump_ratios, dump_timings, 1.05);
     return median(write_ratios) <= 1.03 && median(dump_ratios) <= 1.05 ? 0 : 1;
 }
