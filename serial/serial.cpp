@@ -199,6 +199,18 @@ int serial::read(void* buffer, std::size_t count) {
     return read_or_reopen(bytes, count, read_timeout_for(count, read_timeout_ms_));
 }
 
+int serial::read_waiting(void* buffer, std::size_t count) {
+    const WireTrace::Hold hold(trace_);
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    if (count > 0) std::memset(bytes, 0, count);
+    if (!open_) open();
+    if (!open_) {
+        if (trace_) trace_->transfer(WireTrace::Direction::rx, -1, count, TraceClock::now(), bytes);
+        return -1;
+    }
+    return read_or_reopen(bytes, count, 0);
+}
+
 int serial::read_or_reopen(std::uint8_t* bytes, std::size_t count, int timeout_ms) {
     long got = device_read(bytes, count, timeout_ms);
     if (got >= 0) return as_result(got);
