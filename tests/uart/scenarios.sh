@@ -9,7 +9,8 @@ LONG=$(printf '%600s' '' | tr ' ' A)
 phase running
 both send kfu send -p "$PORT" VER ":baud" "(E16"
 both test-then-dump sh -c 'kfu test -p "$PORT"; kfu dump core -p "$PORT" -o core.eed; cat core.eed'
-both clear-eeprom kfu clear-eeprom -p "$PORT"
+# The acknowledgement comes 700 ms after the command: in the first read on both lines.
+both clear-eeprom kfu clear-eeprom -p "$PORT" --timeout 1000
 phase boot-02 --bootloader --version 02
 both flash-1536 kfu flash -p "$PORT" firmware.hex
 phase boot-4J --bootloader --version 4J
