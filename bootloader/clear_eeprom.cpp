@@ -29,6 +29,9 @@ bool ClearEepromButtonClick(serial& port, Reporter& out, BootloaderContext& wind
         out.message("Error: you must select a motor ID");
         return false;
     }
+    // Only one read's bytes are compared with the acknowledgement, so a byte
+    // left over from an earlier exchange would make a good clear look failed.
+    if (port.is_open()) port.discard_waiting();
     const std::string command = "#" + std::to_string(*motor) + "~\r";
     port.write(command.data(), command.size());
     out.message("Clear EEPROM");

@@ -80,6 +80,9 @@ CommandOutcome cmd_send(const Options& options, Output& out) {
 CommandOutcome cmd_test(const Options& options, Output& out) {
     return run_on_lines(options, out, [&](LineSession& s, LineOutcome& outcome) -> int {
         if (!s.open()) return kExitPort;
+        // Opened just now: what is waiting is stale (the rest of an earlier
+        // reply) and would be shown as the start of this one.
+        s.port().discard_waiting();
         const std::string reply = test_connection(s.port(), s.reporter(), options.motor);
         outcome.figures["reply"] = reply;
         if (!reply.empty()) return kExitOk;

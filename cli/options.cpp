@@ -234,6 +234,10 @@ ParseResult parse_command_line(int argc, const char* const* argv, Options& o) {
     while (!version.empty() && version.back() == '\n') version.pop_back();
     app.set_version_flag("--version", version);
     app.require_subcommand(1);
+    // On Windows CLI11 would read "/x" as an option: a command text or a path
+    // that begins with a slash is an argument on every platform. Set before
+    // the subcommands are added, which copy it from here.
+    app.allow_windows_style_options(false);
     app.footer(kFooter + port_names_help());
 
     const std::string asked = argc > 1 ? argv[1] : "";

@@ -9,6 +9,7 @@
 #include "common/int_text.h"
 #include "common/stop.h"
 #include "motor/motor_com.h"
+#include "serial/serial.h"
 
 namespace {
 
@@ -86,8 +87,15 @@ DumpResult DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange
     text.reserve(static_cast<std::size_t>(std::min<std::int64_t>(addresses, 0x10000)) * 4 + 64);
     append_header(text, range.first);
     int count = 0;
+    // Bytes already waiting (the end of an earlier exchange, or a reply that
+    // came after its address had been given up) would be read as the next
+    // address's value, and every value after it would be one address off.
+    // A port that is not open has nothing waiting, and opening it here would
+    // only repeat the open's error lines.
+    bool discard = true;
     for (std::int64_t next = range.first; next <= range.last; ++next) {
         const int address = static_cast<int>(next);
+        if (discard && motor.port().is_open()) motor.port().discard_waiting();
         // The window's events run while the reply is on its way: the time
         // they take is hidden in the line's own, and they still run once per
         // byte. Nothing else can take the reply meanwhile, because whoever
@@ -96,7 +104,8 @@ DumpResult DumpMemory(motor_com& motor, Reporter& out, DumpHost& host, DumpRange
         out.set_progress_position(address);
         out.process_events();
         const std::string reply = motor.read_reply();
-        if (!motor.replied() && result.unanswered++ == 0) result.first_unanswered = address;
+        discard = !motor.replied();
+        if (discard && result.unanswered++ == 0) result.first_unanswered = address;
         append_value(text, dump_value(reply));
         if (++count == kValuesPerLine) {
             count = 0;

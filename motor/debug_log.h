@@ -1,14 +1,16 @@
 #pragma once
 // The debug log: copies what a controller sends by itself into the message
-// area, at most one complete line per timer tick.
+// area. Each timer tick shows every line that has arrived by then, so a
+// controller that talks faster than one line per tick loses nothing.
 
 #include <functional>
 
 class serial;
 class Reporter;
 
-// A controller that sends without ever ending a line would otherwise keep one
-// tick reading for good.
+// A controller that sends without ever ending a line, or never pauses, would
+// otherwise keep one tick reading for good: one tick takes at most this many
+// bytes (more than the line brings at 115200 baud between two ticks).
 constexpr int kMaxDebugLineBytes = 4096;
 
 struct DebugLogTimerControl {

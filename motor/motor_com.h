@@ -31,6 +31,8 @@ public:
     // The number in the reply, 0 when there is none.
     int query_number(const std::string& command);
 
+    serial& port() const { return port_; }
+
 private:
     serial& port_;
     int id_ = 1;

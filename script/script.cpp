@@ -179,7 +179,7 @@ int ScriptRunner::run_if_line(const std::string& line, int index, ScriptLog& log
     const std::string& command = condition.command;
     if (host_.log_send_checked()) out_.message("-> " + command);
     entry("->" + command);
-    const std::string reply = motor_.query(command);
+    const std::string reply = query(command);
     out_.message("<- " + reply);
     entry("->" + reply);
 
@@ -198,6 +198,13 @@ int ScriptRunner::run_if_line(const std::string& line, int index, ScriptLog& log
     if (*holds) return index + 1;
     // Without a closing line there is nothing to skip to: the pass ends.
     return end.closing >= 0 ? end.closing : std::max(host_.line_count(), index + 1);
+}
+
+std::string ScriptRunner::query(const std::string& command) {
+    if (late_reply_possible_ && port_.is_open()) port_.discard_waiting();
+    std::string reply = motor_.query(command);
+    late_reply_possible_ = !motor_.replied();
+    return reply;
 }
 
 bool ScriptRunner::RunConfigScript(int start) {
@@ -272,7 +279,7 @@ bool ScriptRunner::run_passes(int start) {
                     // Never step backwards or stand still, whatever comes back.
                     next = std::max(result, index + 1);
                 } else {
-                    const std::string reply = motor_.query(text);
+                    const std::string reply = query(text);
                     if (reply.empty() && UnansweredLines++ == 0) FirstUnansweredLine = index;
                     if (host_.log_send_checked()) {
                         entry("-> " + text);

@@ -112,12 +112,17 @@ private:
     // False when a directive stopped the run.
     bool run_passes(int start);
     void end_of_run();
+    // The motor's query, first throwing away what arrived after a query that
+    // got no reply: taken as the next reply, it would shift every reply after
+    // it by one line.
+    std::string query(const std::string& command);
 
     serial& port_;
     motor_com& motor_;
     Reporter& out_;
     ScriptHost& host_;
     ScriptLog run_log_;
+    bool late_reply_possible_ = false;
 };
 
 // Removes leading and trailing characters with codes 0 to 32.

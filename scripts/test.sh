@@ -3,8 +3,9 @@
 # Debian package from that build and checks it (scripts/package.sh), fuzzes
 # every parser of outside input for a short while (scripts/fuzz.sh), then
 # builds again with the address and undefined-behaviour sanitizers and runs
-# the tests once more; last, cross-builds the Windows programs and tests them
-# under Wine (scripts/test-windows.sh). Installs its own build dependencies
+# the tests once more; then runs kfu on a real UART driver in a virtual machine
+# (scripts/test-uart.sh); last, cross-builds the Windows programs and tests
+# them under Wine (scripts/test-windows.sh). Installs its own build dependencies
 # when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,5 +34,6 @@ bash scripts/fuzz.sh "$KFU_FUZZ_SECONDS"
 echo "== Build and test under address and undefined-behaviour sanitizers"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_suite build/sanitize -DKFU_SANITIZE=ON -DKFU_BENCH=OFF
+bash scripts/test-uart.sh
 echo "== Windows build, tested under Wine"
 KFU_LINUX_BUILD=build/ci bash scripts/test-windows.sh

@@ -76,12 +76,15 @@ void serial::open() {
     }
 
     // Each refused configuration step gives the same box-and-line pair; the
-    // line texts differ from the box texts on purpose (see "toset").
+    // line texts differ from the box texts on purpose (see "toset"). A step
+    // can be refused after the driver took part of it (a rate the UART
+    // cannot make leaves the nearest one it can), so the port gets the
+    // settings it had back: it keeps working for whoever uses it next.
     auto refuse = [this, &device](const char* box_text, const std::string& line) {
         if (trace_) trace_->open_failed(device, box_text);
         out_.box(box_text, "Error", BoxIcon::Error);
         out_.message(line);
-        backend_->close_device();
+        backend_->restore_and_close();
     };
     if (!backend_->save_settings()) {
         refuse("Unable to get Com timeouts", "Error: Unable to get Com timeouts");
@@ -101,7 +104,7 @@ void serial::open() {
     }
     if (!backend_->arm_transmit_wait()) {
         if (trace_) trace_->open_failed(device, "Unable to wait for the transmitter");
-        backend_->close_device();
+        backend_->restore_and_close();
         return;
     }
     open_ = true;
@@ -197,6 +200,18 @@ int serial::read(void* buffer, std::size_t count) {
     }
 
     return read_or_reopen(bytes, count, read_timeout_for(count, read_timeout_ms_));
+}
+
+int serial::read_waiting(void* buffer, std::size_t count) {
+    const WireTrace::Hold hold(trace_);
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
+    if (count > 0) std::memset(bytes, 0, count);
+    if (!open_) open();
+    if (!open_) {
+        if (trace_) trace_->transfer(WireTrace::Direction::rx, -1, count, TraceClock::now(), bytes);
+        return -1;
+    }
+    return read_or_reopen(bytes, count, 0);
 }
 
 int serial::read_or_reopen(std::uint8_t* bytes, std::size_t count, int timeout_ms) {

@@ -30,6 +30,9 @@ public:
     // Bytes received (0 after a quiet time-out), or -1. The first `count`
     // bytes of `buffer` are zero-filled first.
     int read(void* buffer, std::size_t count);
+    // As read(), but takes only what has already arrived: 0 at once when
+    // nothing is waiting.
+    int read_waiting(void* buffer, std::size_t count);
     // What a read that fails while input is thrown away does.
     enum class OnReadFailure {
         Stop,    // ends the discarding, without a word

@@ -183,7 +183,13 @@ public:
     }
 
     void restore_and_close() override {
-        if (fd_ >= 0 && have_saved_) tcsetattr(fd_, TCSANOW, &saved_);
+        if (fd_ >= 0 && have_saved_) {
+            tcsetattr(fd_, TCSANOW, &saved_);
+            // Settings as found usually echo: what the controller still sends
+            // would go back onto the line, with RTS low, until the close has
+            // stopped the receiver. Thrown away unsent instead.
+            tcflush(fd_, TCIOFLUSH);
+        }
         close_device();
     }
 

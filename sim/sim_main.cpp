@@ -4,14 +4,22 @@
 // for tests that drive the real program from outside. The options are
 // described in sim/README.md and the manual page kfu-sim(1).
 
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <termios.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/int_text.h"
@@ -38,6 +46,8 @@ constexpr const char* options_text =
     "  --received FILE    append every byte received to FILE as it arrives\n"
     "  --flash-out FILE   write the flash image to FILE when the program ends\n"
     "  --only-baud BAUD   understand nothing while the tool's side runs at another rate\n"
+    "  --connect SOCKET   answer on the unix socket SOCKET (a virtual machine's serial\n"
+    "                     port) instead of waiting for a program on the terminal\n"
     "  --help             show this text and exit\n"
     "  --version          (without a code) show the program's version and exit\n";
 
@@ -66,6 +76,63 @@ bool write_flash(const SimController& sim, const std::string& path) {
     return std::fclose(file) == 0 && ok && std::rename(part.c_str(), path.c_str()) == 0;
 }
 
+// Connects to a virtual machine's serial port, which its emulator offers as
+// a listening unix socket, retrying while the emulator starts.
+int connect_socket(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return -1;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return -1;
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            return fd;
+        }
+        ::close(fd);
+        const timespec pause{0, 50'000'000};
+        nanosleep(&pause, nullptr);
+    }
+    return -1;
+}
+
+// Plays the tool's part on the simulator's terminal: what the socket brings
+// goes to the simulator and its answers go back, byte for byte, until the
+// socket closes. Blocking reads: the thread has nothing else to do.
+void relay(int socket_fd, int line_fd) {
+    pollfd fds[2] = {{socket_fd, POLLIN, 0}, {line_fd, POLLIN, 0}};
+    const int to[2] = {line_fd, socket_fd};
+    char buffer[4096];
+    for (;;) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) return;
+            for (ssize_t done = 0; done < n;) {
+                const ssize_t w = ::write(to[i], buffer + done, static_cast<std::size_t>(n - done));
+                if (w < 0 && errno != EINTR) return;
+                if (w > 0) done += w;
+            }
+        }
+    }
+}
+
+// The terminal end a tool would open, raw, for the relay.
+int open_line(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    termios t{};
+    if (::tcgetattr(fd, &t) == 0) {
+        cfmakeraw(&t);
+        ::tcsetattr(fd, TCSANOW, &t);
+    }
+    return fd;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,6 +141,7 @@ int main(int argc, char** argv) {
     int debug_every_ms = 0;
     std::string received_path;
     std::string flash_path;
+    std::string socket_path;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -112,6 +180,8 @@ int main(int argc, char** argv) {
             received_path = argv[++i];
         } else if (arg == "--flash-out" && has_value) {
             flash_path = argv[++i];
+        } else if (arg == "--connect" && has_value) {
+            socket_path = argv[++i];
         } else if (arg == "--bootloader") {
             config.start_in_bootloader = true;
         } else if (arg == "--plain-ids") {
@@ -140,6 +210,17 @@ int main(int argc, char** argv) {
         if (!received_path.empty() && !(received = std::fopen(received_path.c_str(), "wb"))) {
             std::perror(received_path.c_str());
             return 1;
+        }
+        // With a socket, the path is printed once the machine is connected.
+        if (!socket_path.empty()) {
+            const int line_fd = open_line(sim.path());
+            const int socket_fd = connect_socket(socket_path);
+            if (line_fd < 0 || socket_fd < 0) {
+                std::perror(socket_fd < 0 ? socket_path.c_str() : sim.path().c_str());
+                return 1;
+            }
+            // Ends with the socket; the process ends with a signal as ever.
+            std::thread(relay, socket_fd, line_fd).detach();
         }
         std::printf("%s\n", sim.path().c_str());
         std::fflush(stdout);

@@ -201,14 +201,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 b.mem->queue(before);
                 const std::size_t lines_before = b.out.lines.size();
                 debug_log_tick(b.port, b.out, {[] {}, [] {}});
-                const std::size_t cr = before.find(kCR);
+                // Every line within the tick's bound, then what is left of one.
+                std::string taken = before.substr(0, kMaxDebugLineBytes);
                 std::vector<std::string> expected;
-                if (cr != std::string::npos && cr < kMaxDebugLineBytes) {
-                    expected.push_back("DEBUG: " + before.substr(0, cr));
-                } else if (!before.empty()) {
-                    expected.push_back("DEBUG (no ENDLINE): " +
-                                       before.substr(0, kMaxDebugLineBytes));
+                for (std::size_t cr; (cr = taken.find(kCR)) != std::string::npos;) {
+                    expected.push_back("DEBUG: " + taken.substr(0, cr));
+                    taken.erase(0, cr + 1);
                 }
+                if (!taken.empty()) expected.push_back("DEBUG (no ENDLINE): " + taken);
                 const std::vector<std::string> got(
                     b.out.lines.begin() + static_cast<std::ptrdiff_t>(lines_before),
                     b.out.lines.end());

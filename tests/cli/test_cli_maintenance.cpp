@@ -171,4 +171,28 @@ TEST_F(MaintenanceCommands, DumpWritesTheFileAndSaysWhenAddressesWentUnanswered)
     EXPECT_EQ(unwritable.exit_code, 4);
 }
 
+// The link test reads ten bytes of an eleven-byte reply and leaves its CR
+// waiting; whatever runs next on the line must not take it for its own.
+TEST_F(MaintenanceCommands, WhatFollowsTheLinkTestIsNotShiftedByItsLeftOver) {
+    const std::string file = dir.file("core.eed");
+    const struct {
+        std::vector<std::string> args;
+        std::string wanted;  // in stdout, or at the start of the file
+    } cases[] = {
+        {{"test"}, "<- 001FW 2.41\n"},
+        {{"clear-eeprom"}, "\nOK\n"},
+        {{"dump", "core", "-o", file}, "0x1E00\t 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n"},
+    };
+    for (const auto& c : cases) {
+        SimController sim(Fast());
+        ASSERT_EQ(RunKfu({"test", "-p", sim.path()}).exit_code, 0);
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin() + 1, {"-p", sim.path()});
+        const KfuRun run = RunKfu(args);
+        EXPECT_EQ(run.exit_code, 0) << c.args[0] << run.out << run.err;
+        const std::string seen = c.args[0] == "dump" ? ReadFile(file) : run.out;
+        EXPECT_NE(seen.find(c.wanted), std::string::npos) << c.args[0] << ": " << seen;
+    }
+}
+
 }  // namespace

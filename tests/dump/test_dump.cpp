@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "dump/dump.h"
 #include "motor/motor_com.h"
@@ -247,6 +248,35 @@ TEST_F(DumpTest, AStopEndsTheDumpWithoutAFile) {
     // The last reply was taken in: nothing is left for the next exchange.
     char c = 0;
     EXPECT_EQ(port.read(&c, 1), 0);
+}
+
+// A byte left over from before, and a reply that comes only after its
+// address was given up (while the window's events ran), are thrown away:
+// every other address reads its own value.
+TEST_F(DumpTest, LeftOverAndLateRepliesShiftNoValue) {
+    sim.send_raw("\r");
+    constexpr int kLate = 0x1E05;
+    sim.set_responder([](const std::string& command) -> std::optional<std::string> {
+        if (command != "(E" + std::to_string(kLate)) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return "+" + std::to_string(kLate & 0xFF);
+    });
+    rec.stop_when = [this] {
+        if (rec.position == kLate) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return false;
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    port.open();
+    DumpMemory(motor, rec, host, kCoreDump);
+    std::string wanted = "0x1E00\t";
+    for (int a = 0; a < 32; ++a) {
+        char field[8];
+        std::snprintf(field, sizeof field, " %02X", a == 5 ? 0 : a);
+        wanted += field + std::string(a == 15 ? "\n0x1E10\t" : "");
+    }
+    EXPECT_EQ(written().substr(0, wanted.size()), wanted);
+    EXPECT_EQ(rec.lines, std::vector<std::string>{"Warning: 1 address got no reply and reads 00 "
+                                                  "in the dump (first: 0x1E05)"});
 }
 
 }  // namespace

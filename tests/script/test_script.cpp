@@ -277,6 +277,18 @@ TEST_F(ScriptTest, RunWithUnclosedFalseBlockEndsThePass) {
     EXPECT_EQ(sent(), (Lines{"1:A", "1:pos"}));
 }
 
+// A reply that comes after its line was given up (here during a "#tm" wait)
+// is not taken as the next line's.
+TEST_F(ScriptTest, ALateReplyIsNotTakenForTheNextLine) {
+    sim.set_responder([](const std::string& command) -> std::optional<std::string> {
+        if (command == "SLOW") std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return std::nullopt;
+    });
+    host.lines = {"SLOW", "#tm 200", "FAST"};
+    EXPECT_TRUE(runner.RunConfigScript(0));
+    EXPECT_EQ(rec.lines, (Lines{"-> SLOW", "<- ", "== Timer 200", "-> FAST", "<- FAST"}));
+}
+
 TEST_F(ScriptTest, MotorOutputAndTimerLines) {
     host.save_log = true;
     runner.ScriptLogName = dir + "/direct.log";

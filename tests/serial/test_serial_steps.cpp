@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(SerialOpenSteps, EachRefusalGivesItsBoxAndLineAndLeavesThePortClosed) {
+TEST(SerialOpenSteps, EachRefusalGivesItsBoxAndLineAndLeavesThePortClosedAsFound) {
     const struct {
         const char* step;
         const char* box;
@@ -28,7 +28,8 @@ TEST(SerialOpenSteps, EachRefusalGivesItsBoxAndLineAndLeavesThePortClosed) {
         serial port(rec, "ttyS0", 100, std::make_unique<ScriptedBackend>(s));
         port.open();
         EXPECT_FALSE(port.is_open()) << c.step;
-        EXPECT_EQ(s.calls.back(), "close") << c.step;
+        // The driver may have taken part of a refused step: settings back.
+        EXPECT_EQ(s.calls.back(), "restore") << c.step;
         if (c.box == nullptr) {
             EXPECT_TRUE(rec.boxes.empty());
             EXPECT_TRUE(rec.lines.empty());

@@ -69,6 +69,15 @@ TEST_F(WineKfu, SendGoesOutOnCom5AndPrintsTheReplies) {
     EXPECT_TRUE(Has(wine::lines(r.out), "C+1234")) << r.out;
 }
 
+// Arguments that begin with a slash are commands, not options.
+TEST_F(WineKfu, ArgumentsBeginningWithASlashAreNoOptions) {
+    SimController sim;
+    ASSERT_TRUE(wine::map_port(5, sim.path()));
+    const auto r = Kfu({"send", "-p", "COM5", "/S", "/x"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(sim.received(), "#1/S\r#1/x\r");
+}
+
 TEST_F(WineKfu, FlashWritesTheFileInEachMode) {
     FirmwareImage wanted;
     FillImage(wanted);
