@@ -101,6 +101,9 @@ private:
     // controls are all there, every change is.
     bool quiet_ = true;
     HWND focus_ = nullptr;
+    int progress_min_ = 0, progress_max_ = 100, progress_ = 0;
+    int progress_width_ = 1;    // the bar's, in pixels
+    int progress_column_ = -1;  // the bar's end, in pixels, as last shown
     struct TimerState {
         bool active = false;
         int interval = 0;
