@@ -53,6 +53,7 @@ public:
             error = ERROR_BAD_DEVICE;
             return false;
         }
+        has_rts_ = true;
         return true;
     }
 
@@ -166,10 +167,14 @@ public:
         }
     }
 
+    // Pseudo-terminals and some adapters refuse it (ERROR_NOT_SUPPORTED);
+    // the line works without it. Such a device is not asked again before the
+    // next open: under Wine each refusal costs a trip to its server, two in
+    // every exchange.
     void set_rts(bool on) override {
-        // Pseudo-terminals and some adapters refuse it (ERROR_NOT_SUPPORTED);
-        // the line works without it.
-        if (handle_ != INVALID_HANDLE_VALUE) EscapeCommFunction(handle_, on ? SETRTS : CLRRTS);
+        if (handle_ == INVALID_HANDLE_VALUE || !has_rts_) return;
+        if (!EscapeCommFunction(handle_, on ? SETRTS : CLRRTS) && GetLastError() == ERROR_NOT_SUPPORTED)
+            has_rts_ = false;
     }
 
 private:
@@ -181,6 +186,7 @@ private:
     }
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
+    bool has_rts_ = true;
     bool have_saved_ = false;
     COMMTIMEOUTS saved_{};
     COMMTIMEOUTS current_{};
