@@ -190,19 +190,12 @@ int serial::write(const void* data, std::size_t count) {
 }
 
 int serial::read(void* buffer, std::size_t count) {
-    const WireTrace::Hold hold(trace_);
-    auto* bytes = static_cast<std::uint8_t*>(buffer);
-    if (count > 0) std::memset(bytes, 0, count);
-    if (!open_) open();
-    if (!open_) {
-        if (trace_) trace_->transfer(WireTrace::Direction::rx, -1, count, TraceClock::now(), bytes);
-        return -1;
-    }
-
-    return read_or_reopen(bytes, count, read_timeout_for(count, read_timeout_ms_));
+    return read_within(buffer, count, read_timeout_for(count, read_timeout_ms_));
 }
 
-int serial::read_waiting(void* buffer, std::size_t count) {
+int serial::read_waiting(void* buffer, std::size_t count) { return read_within(buffer, count, 0); }
+
+int serial::read_within(void* buffer, std::size_t count, int timeout_ms) {
     const WireTrace::Hold hold(trace_);
     auto* bytes = static_cast<std::uint8_t*>(buffer);
     if (count > 0) std::memset(bytes, 0, count);
@@ -211,7 +204,7 @@ int serial::read_waiting(void* buffer, std::size_t count) {
         if (trace_) trace_->transfer(WireTrace::Direction::rx, -1, count, TraceClock::now(), bytes);
         return -1;
     }
-    return read_or_reopen(bytes, count, 0);
+    return read_or_reopen(bytes, count, timeout_ms);
 }
 
 int serial::read_or_reopen(std::uint8_t* bytes, std::size_t count, int timeout_ms) {

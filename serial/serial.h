@@ -83,6 +83,8 @@ private:
     long device_read(std::uint8_t* buffer, std::size_t count, int timeout_ms);
     long device_write(const std::uint8_t* data, std::size_t count, int timeout_ms);
     void device_rts(bool on);
+    // A read of the opened port within `timeout_ms`, for read and read_waiting.
+    int read_within(void* buffer, std::size_t count, int timeout_ms);
     // A read with the reopen-and-retry of a failing device.
     int read_or_reopen(std::uint8_t* bytes, std::size_t count, int timeout_ms);
 

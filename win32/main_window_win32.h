@@ -20,7 +20,6 @@ public:
     bool create(int show);
     // The message loop; returns the program's exit code.
     int run();
-    HWND hwnd() const { return hwnd_; }
 
     // --- WindowView ---
     std::string text(Ctl control) const override;

@@ -121,8 +121,6 @@ public:
     // user's edit of the box does.
     void set_motor_id_text(const std::string& text);
 
-    WindowView& view() { return view_; }
-
 private:
     void send_command(bool run_events);
     void write_firmware();

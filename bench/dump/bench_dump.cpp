@@ -35,6 +35,7 @@
 #include "app/dialogs.h"
 #include "app/main_window.h"
 #include "dump/dump.h"
+#include "dump_bound.h"
 #include "motor/motor_com.h"
 #include "quiet_reporter.h"
 #include "serial/serial.h"
@@ -159,16 +160,9 @@ void fill_eeprom(SimController& sim) {
     for (int a = kEEPromDump.first; a <= kEEPromDump.last; ++a) sim.set_eeprom(a, (a * 7) & 0xFF);
 }
 
-// Ten bits per byte of every command and every reply ("001" + "+" + value +
-// CR) of the addresses first ... last (by default the full dump).
 double bound_seconds(const SimController& sim, const motor_com& motor,
                      DumpRange range = kEEPromDump) {
-    std::size_t wire_bytes = 0;
-    for (int a = range.first; a <= range.last; ++a) {
-        wire_bytes += motor.frame("(E" + std::to_string(a)).size();
-        wire_bytes += 3 + 1 + std::to_string(sim.eeprom(a)).size() + 1;
-    }
-    return wire_bytes * 10.0 / kBaud;
+    return DumpBoundSeconds(sim, motor, range, kBaud);
 }
 
 void check_exchanges(const SimController& sim) {
