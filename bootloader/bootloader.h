@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bootloader/write_plan.h"
 #include "common/reporter.h"
 #include "firmware/flashmem.h"
 
@@ -31,6 +32,12 @@ public:
     // Unchecks DebugLogCheckBox when it is checked, which stops the debug log.
     virtual void switch_off_debug_log() = 0;
     virtual std::vector<std::string> java_lines() const = 0;  // Java_View
+    // The write found a bootloader of `version` (the two characters of its
+    // reply) that takes `mode`. The window has no use for it.
+    virtual void bootloader_found(const std::string& version, WriteMode mode) {
+        (void)version;
+        (void)mode;
+    }
 };
 
 // Whether the loaded image may be written at all; called before anything

@@ -233,6 +233,7 @@ bool WriteFirmware(serial& port, const FirmwareImage& image, Reporter& out,
         out.message("Unknown Bootloader Version !");
         return false;
     }
+    window.bootloader_found(code, *mode);
     const auto started_with = std::make_unique<const FirmwareImage>(image);
     switch (*mode) {
         case WriteMode::Binary1536:

@@ -46,6 +46,18 @@ std::optional<WriteMode> ModeOfVersion(std::string_view code) {
     return std::nullopt;
 }
 
+const char* ModeName(WriteMode mode) {
+    switch (mode) {
+        case WriteMode::Binary1536:
+            return "1536";
+        case WriteMode::Binary96:
+            return "96";
+        case WriteMode::Ascii16:
+            break;
+    }
+    return "ascii";
+}
+
 const char* ModeAnnouncement(WriteMode mode) {
     switch (mode) {
         case WriteMode::Binary1536:

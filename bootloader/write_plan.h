@@ -23,6 +23,8 @@ std::optional<WriteMode> ModeOfVersion(std::string_view code);
 
 // The line that announces the mode, e.g. "Writing in 1536 Byte binary mode !".
 const char* ModeAnnouncement(WriteMode mode);
+// The mode's short name: "1536", "96" or "ascii".
+const char* ModeName(WriteMode mode);
 
 // 1536-byte mode: blocks of 1024 words at word addresses 0 ... 0x15400, so
 // image bytes 0 ... 0x2AFFF.

@@ -79,18 +79,6 @@ std::string Seconds(double seconds) {
     return text;
 }
 
-const char* ModeName(WriteMode mode) {
-    switch (mode) {
-        case WriteMode::Binary1536:
-            return "1536";
-        case WriteMode::Binary96:
-            return "96";
-        case WriteMode::Ascii16:
-            break;
-    }
-    return "ascii";
-}
-
 const char* ModeVersions(WriteMode mode) {
     switch (mode) {
         case WriteMode::Binary1536:
@@ -168,6 +156,7 @@ CommandOutcome cmd_flash(const Options& options, Output& out) {
                             // Each line sends from an image of its own.
                             const auto image = std::make_unique<const FirmwareImage>(*file->image);
                             OptionsContext context(options, file->lines);
+                            context.keep_bootloader_in(line.figures);
                             const auto started = Clock::now();
                             const bool written =
                                 WriteFirmware(s.port(), *image, s.reporter(), context);
@@ -189,6 +178,7 @@ CommandOutcome cmd_autoflash(const Options& options, Output& out) {
             const auto image = std::make_unique<FirmwareImage>();
             FillImage(*image);
             OptionsContext context(options, {});
+            context.keep_bootloader_in(line.figures);
             const auto started = Clock::now();
             const bool written =
                 AutoFlashButtonClick(s.port(), s.motor(), *image, s.reporter(), context);

@@ -6,6 +6,20 @@
 
 namespace cli {
 
+void OptionsContext::bootloader_found(const std::string& version, WriteMode mode) {
+    if (!figures_) return;
+    // The reply's bytes as text: a byte that is no printable character
+    // would spoil the JSON document and the record.
+    std::string shown;
+    for (unsigned char c : version) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", c);
+        shown += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : hex;
+    }
+    (*figures_)["bootloader_version"] = shown;
+    (*figures_)["bootloader_mode"] = ModeName(mode);
+}
+
 std::string cannot_read(const std::string& path) {
     std::string why = "it could not be read";
     if (std::FILE* file = std::fopen(path.c_str(), "rb")) {

@@ -31,11 +31,16 @@ public:
     std::string baudrate_text() const override { return std::to_string(options_.baud); }
     void switch_off_debug_log() override {}
     std::vector<std::string> java_lines() const override { return java_; }
+    // The bootloader a write finds goes into `figures` (and so into the
+    // JSON document and the record).
+    void keep_bootloader_in(nlohmann::json& figures) { figures_ = &figures; }
+    void bootloader_found(const std::string& version, WriteMode mode) override;
 
 private:
     const Options& options_;
     std::vector<std::string> firmware_;
     std::vector<std::string> java_;
+    nlohmann::json* figures_ = nullptr;
 };
 
 // "cannot read PATH: " and why, in the words of the operating system.

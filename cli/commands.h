@@ -27,6 +27,7 @@ CommandOutcome cmd_run(const Options& options, Output& out);
 CommandOutcome cmd_dump(const Options& options, Output& out);
 
 CommandOutcome cmd_trace(const Options& options, Output& out);
+CommandOutcome cmd_records(const Options& options, Output& out);
 
 // Parses the arguments, runs the command and prints its results (text, or
 // one JSON document with --json). Returns the exit code. `progress` allows

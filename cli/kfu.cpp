@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/platform.h"
+#include "cli/records.h"
 
 namespace cli {
 namespace {
@@ -18,6 +19,7 @@ const std::map<std::string, Command> kCommands = {
     {"info", cmd_info},     {"clear-eeprom", cmd_clear_eeprom},
     {"upload", cmd_upload}, {"run", cmd_run},
     {"dump", cmd_dump},     {"trace", cmd_trace},
+    {"records", cmd_records},
 };
 
 bool asks_for_json(int argc, const char* const* argv) {
@@ -50,12 +52,31 @@ int run_kfu(int argc, const char* const* argv, std::FILE* out, std::FILE* err, b
     }
 
     Output output(out, err, options.json, progress && !options.quiet);
+    const auto wall_started = std::chrono::system_clock::now();
     const auto started = std::chrono::steady_clock::now();
     CommandOutcome outcome = kCommands.at(options.command)(options, output);
     if (stop_signalled()) outcome.exit_code = stopped_exit_code();
     outcome.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (options.json) output.raw(to_json(options.command, outcome).dump(2) + "\n");
+    if (!options.record.empty()) {
+        // The controllers are done whatever becomes of their record; a record
+        // that is missing only makes the exit code say so.
+        const std::string failed = finish_records(options, outcome, wall_started);
+        if (!failed.empty()) {
+            const std::string said =
+                "the record could not be written to " + options.record + ": " + failed;
+            output.error("", said);
+            outcome.errors.push_back(said);
+            outcome.exit_code = worst(outcome.exit_code, kExitFile);
+        }
+    }
+    // Replies and files may hold bytes that are no UTF-8; they must not cost
+    // the document.
+    if (options.json) {
+        output.raw(to_json(options.command, outcome)
+                       .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+                   "\n");
+    }
     if (output.output_failed()) {
         output.error("", "could not write everything to stdout");
         return worst(outcome.exit_code, kExitFile);

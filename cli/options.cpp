@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "cli/platform.h"
+#include "cli/records.h"
 #include "common/int_text.h"
 #include "common/program_info.h"
 
@@ -212,6 +213,25 @@ const CommandEntry kCommandEntrys[] = {
                 "only records at or before US microseconds into the trace")
              ->type_name("US");
      }},
+    {"records", "print a production record (kfu ... --record FILE) as a table",
+     [](CLI::App* sub, Options& o) {
+         sub->add_option("FILE", o.file, "the record file")->required();
+         sub->add_option_function<std::string>(
+                "--since",
+                [&o](const std::string& text) {
+                    o.records_since = read_record_time(text);
+                    if (!o.records_since) {
+                        throw CLI::ValidationError("--since", "TIME must be like 2026-12-09, "
+                                                              "2026-12-09T14:30 or "
+                                                              "2026-12-09T14:30:00+01:00");
+                    }
+                },
+                "only rows from TIME on (local time unless an offset is given)")
+             ->type_name("TIME");
+         sub->add_option("--port", o.records_port, "only rows of port P")->type_name("P");
+         sub->add_flag("--failed", o.records_failed, "only rows whose result is not ok");
+         AddOutputOptions(sub, o);
+     }},
     {"doctor", "find out why nothing answers (every port present when --port is not given)",
      [](CLI::App* sub, Options& o) {
          LineOptions line = kSingle;
@@ -221,6 +241,14 @@ const CommandEntry kCommandEntrys[] = {
 };
 
 }  // namespace
+
+bool keeps_records(const std::string& command) {
+    for (const char* name :
+         {"flash", "autoflash", "clear-eeprom", "upload", "run", "dump", "send", "test"}) {
+        if (command == name) return true;
+    }
+    return false;
+}
 
 bool works_on_several_lines(const std::string& command) {
     return command == "flash" || command == "autoflash" || command == "clear-eeprom" ||
@@ -246,6 +274,11 @@ ParseResult parse_command_line(int argc, const char* const* argv, Options& o) {
         CLI::App* sub = app.add_subcommand(entry.name, entry.description);
         if (asked == entry.name) {
             entry.build(sub, o);
+            if (keeps_records(entry.name)) {
+                sub->add_option("--record", o.record,
+                                "append one row per line to the production record FILE (CSV)")
+                    ->type_name("FILE");
+            }
             known = true;
         }
     }

@@ -2,6 +2,7 @@
 // The command line of `kfu`: what was asked for, parsed and checked.
 
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ struct Options {
     bool yes = false;
     // The wire trace of every line the command works on; empty: none.
     std::string trace;
+    // The production record the command appends its rows to; empty: none.
+    std::string record;
 
     std::vector<std::string> commands;  // send
     int tries = 0;                      // poll: 0 polls until a device answers
@@ -47,6 +50,10 @@ struct Options {
     std::string trace_operation;
     std::optional<std::uint64_t> trace_from_us;
     std::optional<std::uint64_t> trace_to_us;
+    // records: the rows shown
+    std::optional<std::time_t> records_since;
+    std::string records_port;
+    bool records_failed = false;
 };
 
 struct ParseResult {
@@ -62,5 +69,8 @@ ParseResult parse_command_line(int argc, const char* const* argv, Options& optio
 // The commands that work on several lines at once when --port is given more
 // than once.
 bool works_on_several_lines(const std::string& command);
+
+// The commands that append to a production record with --record.
+bool keeps_records(const std::string& command);
 
 }  // namespace cli

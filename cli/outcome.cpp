@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "cli/platform.h"
+#include "cli/records.h"
 #include "cli/session.h"
 
 namespace cli {
@@ -18,6 +19,7 @@ LineOutcome run_line(const Options& options, Output& out, const LineWork& work,
                      const std::string& port, bool several) {
     LineOutcome outcome;
     outcome.port = port;
+    outcome.started = std::chrono::system_clock::now();
     const auto started = Clock::now();
     {
         LineSession session(options, port, out, several ? port + ": " : std::string(), several);
@@ -42,6 +44,9 @@ LineOutcome run_line(const Options& options, Output& out, const LineWork& work,
         // back; that belongs to the line's time.
     }
     outcome.seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    // The row goes out as soon as the line is done: a line's record does not
+    // wait for the slowest line of the gang, nor is it lost with it.
+    if (!options.record.empty()) outcome.record_error = append_line_record(options, outcome);
     return outcome;
 }
 

@@ -3,6 +3,7 @@
 // figures it measured, per line and as a whole, and the JSON document made
 // of them.
 
+#include <chrono>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -17,11 +18,14 @@ class LineSession;
 
 struct LineOutcome {
     std::string port;
+    std::chrono::system_clock::time_point started;
     int exit_code = kExitOk;
     double seconds = 0;
     std::vector<std::string> lines;
     std::vector<std::string> errors;
     nlohmann::json figures = nlohmann::json::object();
+    // Why the line's row of the production record could not be written.
+    std::string record_error;
 };
 
 struct CommandOutcome {

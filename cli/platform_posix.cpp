@@ -76,6 +76,9 @@ void install_stop_handlers() {
     // A reader that went away (kfu ... | head) must not end the program
     // half-way through an operation, with the port left as it was set.
     std::signal(SIGPIPE, SIG_IGN);
+    // Nor must a file-size limit: a write past it then fails with EFBIG,
+    // which is said like any other failed write.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 bool stop_signalled() { return stop_signal_number.load() != 0; }
