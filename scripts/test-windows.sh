@@ -2,7 +2,7 @@
 # Builds the Windows programs (scripts/build-windows.sh) and tests them under
 # Wine: first the core tests as Windows programs, then the Windows programs
 # end to end against the simulated controller, whose pseudo-terminals the
-# tests lead to COM5 and COM6 of a Wine prefix made for this run, and last
+# tests lead to COM5 ... COM9 of a Wine prefix made for this run, and last
 # the Win32 window on an X server of its own (Xvfb, started by that test
 # program only). The prefix, its wineserver and the X server are gone when
 # the script ends.

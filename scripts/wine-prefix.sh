@@ -1,6 +1,6 @@
 # Sourced by scripts/test-windows.sh and scripts/bench-windows.sh: makes a
-# Wine prefix in a temporary folder, with COM5 to COM8 registered as the
-# links "com5" to "com8" of a folder that the Linux test programs point at
+# Wine prefix in a temporary folder, with COM5 to COM9 registered as the
+# links "com5" to "com9" of a folder that the Linux test programs point at
 # simulator pseudo-terminals, and starts one wineserver for the whole run.
 # No display is used here. On exit the wineserver is stopped and waited for and
 # the folder removed. Exports KFU_WINE, KFU_WINESERVER, KFU_WINE_PORTS and
@@ -68,7 +68,7 @@ mkdir -p "$KFU_WINE_PORTS" "$HOME"
         echo "Trying once more." >&2
         kfu_wine_step wineboot --init
     fi
-    for n in 5 6 7 8; do
+    for n in 5 6 7 8 9; do
         kfu_wine_step reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /d "$KFU_WINE_PORTS/com$n" /f
     done
 )

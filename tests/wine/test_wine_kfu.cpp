@@ -1,4 +1,4 @@
-// kfu.exe end to end: the Windows command line under Wine, on COM5 and COM6
+// kfu.exe end to end: the Windows command line under Wine, on COM5 to COM9
 // of the prefix, against the simulated controller on their pseudo-terminals.
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "bootloader/bootloader_support.h"
 #include "pty_speed.h"
 #include "sim/sim.h"
+#include "support/record_station.h"
 #include "wine_run.h"
 
 namespace {
@@ -188,6 +189,38 @@ TEST_F(WineKfu, DoctorNamesAMissingPortAndThoseThatArePresent) {
     });
     ASSERT_NE(present, lines.end()) << r.out;
     EXPECT_NE(present->find("COM5"), std::string::npos) << *present;
+}
+
+// The production record's paths as on Linux, on COM5 ... COM9.
+class WineRecords : public WineKfu {
+protected:
+    record_station::Station station{
+        [](int i, const std::string& pty) {
+            EXPECT_TRUE(wine::map_port(5 + i, pty));
+            return "COM" + std::to_string(5 + i);
+        },
+        [](const std::string& path) { return wine::windows_path(path); },
+        [](std::vector<std::string> args, long max_file_size) {
+            args.insert(args.begin(), {wine::env("KFU_WINE"), wine::program("kfu.exe")});
+            if (max_file_size > 0) {
+                // A Windows program cannot ignore SIGXFSZ as kfu does; it is
+                // ignored for it, so that its write fails as on a full disk.
+                args.insert(args.begin(),
+                            {"/bin/sh", "-c",
+                             "trap '' XFSZ; exec /usr/bin/prlimit --fsize=" +
+                                 std::to_string(max_file_size) + " -- \"$@\"",
+                             "sh"});
+            }
+            return wine::run_linux(args, std::chrono::seconds(180));
+        }};
+};
+
+TEST_F(WineRecords, AGangAndAnotherStationShareOneFile) {
+    record_station::GangAndNeighbourShareOneFile(station, dir);
+}
+
+TEST_F(WineRecords, NoRoomForTheRecordLeavesTheFlashDone) {
+    record_station::NoRoomForTheRecordLeavesTheFlashDone(station, dir);
 }
 
 }  // namespace
