@@ -7,6 +7,7 @@
 // them (a write lets events run between blocks, so the user may change a
 // box meanwhile) and report only through `Reporter`.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,9 @@ public:
     virtual void switch_off_debug_log() = 0;
     virtual std::vector<std::string> java_lines() const = 0;  // Java_View
     // The write found a bootloader of `version` (the two characters of its
-    // reply) that takes `mode`. The window has no use for it.
-    virtual void bootloader_found(const std::string& version, WriteMode mode) {
+    // reply) that takes `mode` (none: a version no mode is known for). The
+    // window has no use for it.
+    virtual void bootloader_found(const std::string& version, std::optional<WriteMode> mode) {
         (void)version;
         (void)mode;
     }

@@ -229,11 +229,11 @@ bool WriteFirmware(serial& port, const FirmwareImage& image, Reporter& out,
     // refills the window's image. The controller must get one file whole,
     // not the first blocks of one and the rest of the other.
     const std::optional<WriteMode> mode = ModeOfVersion(code);
+    window.bootloader_found(code, mode);
     if (!mode) {
         out.message("Unknown Bootloader Version !");
         return false;
     }
-    window.bootloader_found(code, *mode);
     const auto started_with = std::make_unique<const FirmwareImage>(image);
     switch (*mode) {
         case WriteMode::Binary1536:

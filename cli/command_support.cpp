@@ -6,7 +6,8 @@
 
 namespace cli {
 
-void OptionsContext::bootloader_found(const std::string& version, WriteMode mode) {
+void OptionsContext::bootloader_found(const std::string& version,
+                                      std::optional<WriteMode> mode) {
     if (!figures_) return;
     // The reply's bytes as text: a byte that is no printable character
     // would spoil the JSON document and the record.
@@ -17,7 +18,7 @@ void OptionsContext::bootloader_found(const std::string& version, WriteMode mode
         shown += c >= 0x20 && c < 0x7F ? std::string(1, static_cast<char>(c)) : hex;
     }
     (*figures_)["bootloader_version"] = shown;
-    (*figures_)["bootloader_mode"] = ModeName(mode);
+    (*figures_)["bootloader_mode"] = mode ? ModeName(*mode) : "";
 }
 
 std::string cannot_read(const std::string& path) {

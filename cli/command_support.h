@@ -34,7 +34,7 @@ public:
     // The bootloader a write finds goes into `figures` (and so into the
     // JSON document and the record).
     void keep_bootloader_in(nlohmann::json& figures) { figures_ = &figures; }
-    void bootloader_found(const std::string& version, WriteMode mode) override;
+    void bootloader_found(const std::string& version, std::optional<WriteMode> mode) override;
 
 private:
     const Options& options_;
