@@ -11,6 +11,7 @@ set(KFU_FUZZ_TARGETS
     fuzz_trace
     fuzz_clear_eeprom
     fuzz_autoflash
+    fuzz_csv
 )
 # Everything a target may reach; the linker takes what each one uses.
 set(KFU_FUZZ_LIBS kfu_dump kfu_script kfu_bootloader kfu_firmware kfu_motor kfu_serial_memory
