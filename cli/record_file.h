@@ -13,9 +13,19 @@ namespace cli {
 // file's lock, which every kfu appending to or reading the file takes too;
 // `header` goes in front when the file is new or empty. A row that did not
 // fit whole (a full disk) is taken out again, so the file only ever holds
-// whole rows. Empty on success, else why it failed.
+// whole rows; the end of a row someone else left unfinished (a program
+// killed while writing) is ended first, so that the new row stays whole.
+// Empty on success, else why it failed.
 std::string append_under_lock(const std::string& path, const std::string& header,
                               const std::string& row);
+
+// What is written for `row` into a file of `size` bytes whose last byte is
+// `last`.
+inline std::string text_to_append(const std::string& header, const std::string& row,
+                                  long long size, char last) {
+    if (size == 0) return header + row;
+    return last == '\n' ? row : "\r\n" + row;
+}
 
 // The whole file, read while no row is being appended; no value (and
 // `error` said) when it cannot be read.

@@ -29,7 +29,7 @@ bool lock(int fd, short type) {
 
 std::string append_under_lock(const std::string& path, const std::string& header,
                               const std::string& row) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) return reason();
     std::string error;
     struct stat before {};
@@ -38,7 +38,9 @@ std::string append_under_lock(const std::string& path, const std::string& header
     } else if (::fstat(fd, &before) != 0) {
         error = reason();
     } else {
-        const std::string text = before.st_size == 0 ? header + row : row;
+        char last = '\n';
+        if (before.st_size > 0 && ::pread(fd, &last, 1, before.st_size - 1) != 1) last = '\n';
+        const std::string text = text_to_append(header, row, before.st_size, last);
         ssize_t written;
         while ((written = ::write(fd, text.data(), text.size())) < 0 && errno == EINTR) {
         }

@@ -53,10 +53,20 @@ std::string append_under_lock(const std::string& path, const std::string& header
     const HANDLE h = open_locked(path, true, error);
     if (h == INVALID_HANDLE_VALUE) return error;
     LARGE_INTEGER before{};
+    char last = '\n';
+    if (GetFileSizeEx(h, &before) && before.QuadPart > 0) {
+        LARGE_INTEGER at{};
+        at.QuadPart = before.QuadPart - 1;
+        DWORD got = 0;
+        if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !ReadFile(h, &last, 1, &got, nullptr) ||
+            got != 1) {
+            last = '\n';
+        }
+    }
     if (!GetFileSizeEx(h, &before) || !SetFilePointerEx(h, before, nullptr, FILE_BEGIN)) {
         error = reason();
     } else {
-        const std::string text = before.QuadPart == 0 ? header + row : row;
+        const std::string text = text_to_append(header, row, before.QuadPart, last);
         DWORD written = 0;
         const BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         if (!ok || written != text.size()) {

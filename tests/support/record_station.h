@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -164,6 +165,17 @@ inline void NoRoomForTheRecordLeavesTheFlashDone(const Station& station, const T
     EXPECT_EQ(r.err.find(said, at + 1), std::string::npos) << r.err;
     // No part of the row stays behind.
     EXPECT_EQ(std::filesystem::file_size(record), size);
+
+    // A row cut short by a program killed while writing it is ended before
+    // the next row, which stays whole.
+    std::ofstream(record, std::ios::app) << "2026-12-09T10:00:00+01:00,other,COM1,1,fla";
+    const auto next = station.kfu({"send", "-p", station.port(0, running.path()), "--record",
+                                   station.path(record), "VER"}, 0);
+    ASSERT_EQ(next.status, 0) << next.err;
+    const nlohmann::json rows = CsvRows(record);
+    ASSERT_EQ(rows.size(), 4u) << rows.dump(1);
+    EXPECT_EQ(rows[3].size(), 14u);
+    EXPECT_EQ(rows[3][kCommand], "send");
 }
 
 }  // namespace record_station
