@@ -6,8 +6,7 @@
 
 namespace cli {
 
-void OptionsContext::bootloader_found(const std::string& version,
-                                      std::optional<WriteMode> mode) {
+void OptionsContext::bootloader_found(const std::string& version, std::optional<WriteMode> mode) {
     if (!figures_) return;
     // The reply's bytes as text: a byte that is no printable character
     // would spoil the JSON document and the record.

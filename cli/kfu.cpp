@@ -12,13 +12,13 @@ namespace {
 using Command = CommandOutcome (*)(const Options&, Output&);
 
 const std::map<std::string, Command> kCommands = {
-    {"ports", cmd_ports},   {"send", cmd_send},
-    {"test", cmd_test},     {"poll", cmd_poll},
-    {"scan", cmd_scan},     {"doctor", cmd_doctor},
-    {"flash", cmd_flash},   {"autoflash", cmd_autoflash},
-    {"info", cmd_info},     {"clear-eeprom", cmd_clear_eeprom},
-    {"upload", cmd_upload}, {"run", cmd_run},
-    {"dump", cmd_dump},     {"trace", cmd_trace},
+    {"ports", cmd_ports},     {"send", cmd_send},
+    {"test", cmd_test},       {"poll", cmd_poll},
+    {"scan", cmd_scan},       {"doctor", cmd_doctor},
+    {"flash", cmd_flash},     {"autoflash", cmd_autoflash},
+    {"info", cmd_info},       {"clear-eeprom", cmd_clear_eeprom},
+    {"upload", cmd_upload},   {"run", cmd_run},
+    {"dump", cmd_dump},       {"trace", cmd_trace},
     {"records", cmd_records},
 };
 

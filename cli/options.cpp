@@ -221,9 +221,10 @@ const CommandEntry kCommandEntrys[] = {
                 [&o](const std::string& text) {
                     o.records_since = read_record_time(text);
                     if (!o.records_since) {
-                        throw CLI::ValidationError("--since", "TIME must be like 2026-12-09, "
-                                                              "2026-12-09T14:30 or "
-                                                              "2026-12-09T14:30:00+01:00");
+                        throw CLI::ValidationError("--since",
+                                                   "TIME must be like 2026-12-09, "
+                                                   "2026-12-09T14:30 or "
+                                                   "2026-12-09T14:30:00+01:00");
                     }
                 },
                 "only rows from TIME on (local time unless an offset is given)")

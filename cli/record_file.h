@@ -21,8 +21,8 @@ std::string append_under_lock(const std::string& path, const std::string& header
 
 // What is written for `row` into a file of `size` bytes whose last byte is
 // `last`.
-inline std::string text_to_append(const std::string& header, const std::string& row,
-                                  long long size, char last) {
+inline std::string text_to_append(const std::string& header, const std::string& row, long long size,
+                                  char last) {
     if (size == 0) return header + row;
     return last == '\n' ? row : "\r\n" + row;
 }

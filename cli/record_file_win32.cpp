@@ -22,10 +22,10 @@ OVERLAPPED lock_byte() {
 }
 
 HANDLE open_locked(const std::string& path, bool write, std::string& error) {
-    const HANDLE h = CreateFileA(
-        path.c_str(), write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        write ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h =
+        CreateFileA(path.c_str(), write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    write ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         error = reason();
         return h;
@@ -58,8 +58,8 @@ std::string append_under_lock(const std::string& path, const std::string& header
         LARGE_INTEGER at{};
         at.QuadPart = before.QuadPart - 1;
         DWORD got = 0;
-        if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !ReadFile(h, &last, 1, &got, nullptr) ||
-            got != 1) {
+        if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) ||
+            !ReadFile(h, &last, 1, &got, nullptr) || got != 1) {
             last = '\n';
         }
     }
@@ -68,7 +68,8 @@ std::string append_under_lock(const std::string& path, const std::string& header
     } else {
         const std::string text = text_to_append(header, row, before.QuadPart, last);
         DWORD written = 0;
-        const BOOL ok = WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        const BOOL ok =
+            WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
         if (!ok || written != text.size()) {
             error = ok ? "only part of the row fit" : reason();
             // A part of a row would spoil the file for every reader.

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <functional>
 
-#include "cli/commands.h"
 #include "cli/command_support.h"
+#include "cli/commands.h"
 #include "cli/record_file.h"
 #include "common/csv.h"
 #include "common/sha256.h"
@@ -17,14 +17,36 @@ namespace cli {
 namespace {
 
 // The columns, in their order in the file.
-const CsvRow kColumns = {"time",   "host",      "port",    "motor",
-                         "command", "file",     "sha256",  "bootloader_version",
-                         "bootloader_mode", "result", "exit_code", "seconds",
-                         "message", "version"};
+const CsvRow kColumns = {"time",
+                         "host",
+                         "port",
+                         "motor",
+                         "command",
+                         "file",
+                         "sha256",
+                         "bootloader_version",
+                         "bootloader_mode",
+                         "result",
+                         "exit_code",
+                         "seconds",
+                         "message",
+                         "version"};
 
 enum Column : std::size_t {
-    kTime, kHost, kPort, kMotor, kCommand, kFile, kSha256, kBootloaderVersion,
-    kBootloaderMode, kResult, kExitCode, kSeconds, kMessage, kVersion
+    kTime,
+    kHost,
+    kPort,
+    kMotor,
+    kCommand,
+    kFile,
+    kSha256,
+    kBootloaderVersion,
+    kBootloaderMode,
+    kResult,
+    kExitCode,
+    kSeconds,
+    kMessage,
+    kVersion
 };
 
 const char* record_result(int exit_code) {
@@ -56,9 +78,8 @@ std::string text_of(const nlohmann::json& figures, const char* key) {
     return it != figures.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-CsvRow row_of(const Options& options, const std::string& port, std::time_t started,
-              int exit_code, double seconds, const std::string& message,
-              const nlohmann::json& figures) {
+CsvRow row_of(const Options& options, const std::string& port, std::time_t started, int exit_code,
+              double seconds, const std::string& message, const nlohmann::json& figures) {
     CsvRow row(kColumns.size());
     row[kTime] = record_time(started);
     row[kHost] = host_name();
@@ -109,17 +130,19 @@ std::string cell(const CsvRow& row, std::size_t column) {
 
 // Characters, not bytes, for the alignment of UTF-8 text.
 std::size_t width_of(const std::string& text) {
-    return static_cast<std::size_t>(std::count_if(
-        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
 }
 
 std::string table_of(const std::vector<CsvRow>& rows) {
-    const CsvRow heads = {"TIME",    "HOST", "PORT",   "MOTOR", "COMMAND", "FILE",    "SHA-256",
-                          "BOOTLOADER", "MODE", "RESULT", "EXIT", "SECONDS", "MESSAGE", "VERSION"};
+    const CsvRow heads = {"TIME",       "HOST", "PORT",   "MOTOR", "COMMAND", "FILE",    "SHA-256",
+                          "BOOTLOADER", "MODE", "RESULT", "EXIT",  "SECONDS", "MESSAGE", "VERSION"};
     // The message comes last, as the one column whose width varies most.
-    const std::vector<std::size_t> order = {kTime, kHost, kPort, kMotor, kCommand, kFile, kSha256,
-                                            kBootloaderVersion, kBootloaderMode, kResult, kExitCode,
-                                            kSeconds, kVersion, kMessage};
+    const std::vector<std::size_t> order = {kTime,           kHost,   kPort,     kMotor,
+                                            kCommand,        kFile,   kSha256,   kBootloaderVersion,
+                                            kBootloaderMode, kResult, kExitCode, kSeconds,
+                                            kVersion,        kMessage};
     std::vector<std::size_t> widths(kColumns.size());
     for (std::size_t c : order) {
         widths[c] = width_of(heads[c]);
@@ -222,10 +245,11 @@ std::string finish_records(const Options& options, const CommandOutcome& outcome
     }
     if (!outcome.line_outcomes.empty()) return first_error;
     for (const std::string& port : options.ports) {
-        const CsvRow row = row_of(options, port, std::chrono::system_clock::to_time_t(started),
-                                  outcome.exit_code, outcome.seconds,
-                                  verdict(outcome.lines, outcome.errors), outcome.figures);
-        const std::string error = append_under_lock(options.record, csv_row(kColumns), csv_row(row));
+        const CsvRow row =
+            row_of(options, port, std::chrono::system_clock::to_time_t(started), outcome.exit_code,
+                   outcome.seconds, verdict(outcome.lines, outcome.errors), outcome.figures);
+        const std::string error =
+            append_under_lock(options.record, csv_row(kColumns), csv_row(row));
         if (first_error.empty()) first_error = error;
     }
     return first_error;
@@ -236,7 +260,8 @@ CommandOutcome cmd_records(const Options& options, Output& out) {
     std::string error;
     const std::optional<std::string> text = read_under_lock(options.file, error);
     if (!text) {
-        return failed_before_start(reporter, kExitFile, "cannot read " + options.file + ": " + error);
+        return failed_before_start(reporter, kExitFile,
+                                   "cannot read " + options.file + ": " + error);
     }
     const CsvTable table = parse_csv(*text);
     std::vector<CsvRow> shown;

@@ -13,8 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CsvRow fields;
     for (int n = 1 + in.small(15); n > 0; --n) fields.push_back(in.text(40));
     const CsvTable one = parse_csv(csv_row(fields));
-    FUZZ_CHECK(!one.unfinished && one.rows.size() == 1 && one.rows[0] == fields,
-               bracketed(fields));
+    FUZZ_CHECK(!one.unfinished && one.rows.size() == 1 && one.rows[0] == fields, bracketed(fields));
 
     const CsvTable any = parse_csv(in.rest());
     std::string again;

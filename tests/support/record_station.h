@@ -45,8 +45,10 @@ inline nlohmann::json CsvRows(const std::string& file) {
 
 inline std::string Sha256(const std::string& file) {
     return Python(
-        "import hashlib,sys\nprint(hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())",
-        file).substr(0, 64);
+               "import "
+               "hashlib,sys\nprint(hashlib.sha256(open(sys.argv[1],'rb').read()).hexdigest())",
+               file)
+        .substr(0, 64);
 }
 
 inline std::string Firmware(const TempDir& dir, FirmwareImage& wanted) {
@@ -57,15 +59,29 @@ inline std::string Firmware(const TempDir& dir, FirmwareImage& wanted) {
     return hex;
 }
 
-enum Col { kTime, kHost, kPort, kMotor, kCommand, kFile, kSha, kBootloader, kMode, kResult, kExit, kSeconds, kMessage };
+enum Col {
+    kTime,
+    kHost,
+    kPort,
+    kMotor,
+    kCommand,
+    kFile,
+    kSha,
+    kBootloader,
+    kMode,
+    kResult,
+    kExit,
+    kSeconds,
+    kMessage
+};
 
 inline void GangAndNeighbourShareOneFile(const Station& station, const TempDir& dir) {
     FirmwareImage wanted;
     const std::string hex = Firmware(dir, wanted);
     const std::string record = dir.file("line 3.csv");
     std::vector<std::unique_ptr<SimController>> sims;
-    std::vector<std::string> gang = {"flash", "-q",  "--timeout",          "50",
-                                     "--record", station.path(record), station.path(hex)};
+    std::vector<std::string> gang = {
+        "flash", "-q", "--timeout", "50", "--record", station.path(record), station.path(hex)};
     std::vector<std::string> ports;
     for (int i = 0; i < 4; ++i) {
         SimConfig config;
@@ -144,9 +160,9 @@ inline void NoRoomForTheRecordLeavesTheFlashDone(const Station& station, const T
     const std::string hex = Firmware(dir, wanted);
     const std::string record = dir.file("full.csv");
     SimController running;
-    const auto first =
-        station.kfu({"send", "-p", station.port(0, running.path()), "--record",
-                     station.path(record), "VER"}, 0);
+    const auto first = station.kfu(
+        {"send", "-p", station.port(0, running.path()), "--record", station.path(record), "VER"},
+        0);
     ASSERT_EQ(first.status, 0) << first.err;
     const auto size = std::filesystem::file_size(record);
 
@@ -169,8 +185,9 @@ inline void NoRoomForTheRecordLeavesTheFlashDone(const Station& station, const T
     // A row cut short by a program killed while writing it is ended before
     // the next row, which stays whole.
     std::ofstream(record, std::ios::app) << "2026-12-09T10:00:00+01:00,other,COM1,1,fla";
-    const auto next = station.kfu({"send", "-p", station.port(0, running.path()), "--record",
-                                   station.path(record), "VER"}, 0);
+    const auto next = station.kfu(
+        {"send", "-p", station.port(0, running.path()), "--record", station.path(record), "VER"},
+        0);
     ASSERT_EQ(next.status, 0) << next.err;
     const nlohmann::json rows = CsvRows(record);
     ASSERT_EQ(rows.size(), 4u) << rows.dump(1);

@@ -205,11 +205,10 @@ protected:
             if (max_file_size > 0) {
                 // A Windows program cannot ignore SIGXFSZ as kfu does; it is
                 // ignored for it, so that its write fails as on a full disk.
-                args.insert(args.begin(),
-                            {"/bin/sh", "-c",
-                             "trap '' XFSZ; exec /usr/bin/prlimit --fsize=" +
-                                 std::to_string(max_file_size) + " -- \"$@\"",
-                             "sh"});
+                args.insert(args.begin(), {"/bin/sh", "-c",
+                                           "trap '' XFSZ; exec /usr/bin/prlimit --fsize=" +
+                                               std::to_string(max_file_size) + " -- \"$@\"",
+                                           "sh"});
             }
             return wine::run_linux(args, std::chrono::seconds(180));
         }};
