@@ -78,6 +78,53 @@ std::string text_of(const nlohmann::json& figures, const char* key) {
     return it != figures.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+bool is_utf8(const std::string& text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        // The bytes after the first: how many, and the range of the second
+        // (no overlong forms, no surrogates, nothing past U+10FFFF).
+        std::size_t more = 0;
+        unsigned low = 0x80, high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2;
+            low = c == 0xE0 ? 0xA0 : 0x80;
+            high = c == 0xED ? 0x9F : 0xBF;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3;
+            low = c == 0xF0 ? 0x90 : 0x80;
+            high = c == 0xF4 ? 0x8F : 0xBF;
+        } else if (c >= 0x80) {
+            return false;
+        }
+        if (text.size() - i <= more) return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return false;
+        }
+        i += more + 1;
+    }
+    return true;
+}
+
+// The record is UTF-8. A field that is not (a controller's reply in Latin-1,
+// a file name in a Windows code page) is read as Latin-1.
+std::string as_utf8(const std::string& text) {
+    if (is_utf8(text)) return text;
+    std::string out;
+    for (const char byte : text) {
+        const auto c = static_cast<unsigned char>(byte);
+        if (c < 0x80) {
+            out += byte;
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
 CsvRow row_of(const Options& options, const std::string& port, std::time_t started, int exit_code,
               double seconds, const std::string& message, const nlohmann::json& figures) {
     CsvRow row(kColumns.size());
@@ -97,6 +144,7 @@ CsvRow row_of(const Options& options, const std::string& port, std::time_t start
     row[kSeconds] = text;
     row[kMessage] = message;
     row[kVersion] = kfu_version;
+    for (std::string& field : row) field = as_utf8(field);
     return row;
 }
 
