@@ -20,6 +20,8 @@ else
         scdoc librsvg2-bin
         # the real-window tests: X input events, a session bus, accessibility
         xdotool dbus-daemon at-spi2-core python3-pyatspi
+        # the record tests read the CSV files back with Python's csv module
+        python3
         "${fuzz_packages[@]}"
         "$@"
     )
