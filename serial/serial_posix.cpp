@@ -187,8 +187,11 @@ public:
             tcsetattr(fd_, TCSANOW, &saved_);
             // Settings as found usually echo: what the controller still sends
             // would go back onto the line, with RTS low, until the close has
-            // stopped the receiver. Thrown away unsent instead.
-            tcflush(fd_, TCIOFLUSH);
+            // stopped the receiver. Thrown away unsent instead; every write
+            // has drained, so nothing of ours is in the queue. A pseudo-
+            // terminal has no line to echo onto, and flushing its output
+            // would take back what the other side has not read yet.
+            tcflush(fd_, has_modem_lines_ ? TCIOFLUSH : TCIFLUSH);
         }
         close_device();
     }
