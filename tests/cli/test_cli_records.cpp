@@ -39,4 +39,17 @@ TEST_F(Records, NoRoomForTheRecordLeavesTheFlashDone) {
     record_station::NoRoomForTheRecordLeavesTheFlashDone(station, dir);
 }
 
+// A name in Latin-1 (a file from an old Windows share) goes into the
+// record as UTF-8, and into --json without costing the document.
+TEST_F(Records, BytesThatAreNoUtf8KeepTheRecordAndTheDocumentReadable) {
+    const std::string record = dir.file("r.csv");
+    const auto r = wine::run_linux({KFU_PROGRAM, "flash", "--json", "-p", "ttyNone", "--record",
+                                    record, dir.file("fw-\xE9.hex")});
+    EXPECT_EQ(r.status, 4) << r.err;
+    EXPECT_TRUE(nlohmann::json::accept(r.out)) << r.out;
+    const nlohmann::json rows = record_station::CsvRows(record);
+    ASSERT_EQ(rows.size(), 2u) << rows.dump();
+    EXPECT_EQ(rows[1][record_station::kFile], dir.file("fw-\u00e9.hex"));
+}
+
 }  // namespace
