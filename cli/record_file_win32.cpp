@@ -45,6 +45,20 @@ void close_locked(HANDLE h) {
     CloseHandle(h);
 }
 
+// The file's last byte; a line end for an empty file or one that cannot be
+// read.
+char last_byte(HANDLE h, LARGE_INTEGER size) {
+    LARGE_INTEGER at{};
+    at.QuadPart = size.QuadPart - 1;
+    char last = '\n';
+    DWORD got = 0;
+    if (size.QuadPart == 0 || !SetFilePointerEx(h, at, nullptr, FILE_BEGIN) ||
+        !ReadFile(h, &last, 1, &got, nullptr) || got != 1) {
+        return '\n';
+    }
+    return last;
+}
+
 }  // namespace
 
 std::string append_under_lock(const std::string& path, const std::string& header,
@@ -53,17 +67,9 @@ std::string append_under_lock(const std::string& path, const std::string& header
     const HANDLE h = open_locked(path, true, error);
     if (h == INVALID_HANDLE_VALUE) return error;
     LARGE_INTEGER before{};
-    char last = '\n';
-    if (GetFileSizeEx(h, &before) && before.QuadPart > 0) {
-        LARGE_INTEGER at{};
-        at.QuadPart = before.QuadPart - 1;
-        DWORD got = 0;
-        if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN) ||
-            !ReadFile(h, &last, 1, &got, nullptr) || got != 1) {
-            last = '\n';
-        }
-    }
-    if (!GetFileSizeEx(h, &before) || !SetFilePointerEx(h, before, nullptr, FILE_BEGIN)) {
+    const bool sized = GetFileSizeEx(h, &before);
+    const char last = sized ? last_byte(h, before) : '\n';
+    if (!sized || !SetFilePointerEx(h, before, nullptr, FILE_BEGIN)) {
         error = reason();
     } else {
         const std::string text = text_to_append(header, row, before.QuadPart, last);
